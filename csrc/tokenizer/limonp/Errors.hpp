@@ -1,0 +1,54 @@
+// Exceptions thrown by failed checks of the segmentation code.
+//
+// The binding turns them into the most specific Python exception: a
+// FileError becomes OSError (FileNotFoundError, PermissionError,
+// IsADirectoryError ... chosen from the errno value), a DataError becomes
+// ValueError, a CheckError RuntimeError.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace kelp::typing::text::limonp {
+
+// A failed internal check. what() is the check's message.
+class CheckError : public std::runtime_error {
+ public:
+  explicit CheckError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A data file that could not be opened or read. what() is the check's message.
+class FileError : public CheckError {
+ public:
+  FileError(const std::string& message, std::string path, int error_number)
+      : CheckError(message), path_(std::move(path)), error_number_(error_number) {}
+
+  const std::string& path() const noexcept { return path_; }
+  // The errno value of the failure (ENOENT, EACCES, EISDIR, ...).
+  int error_number() const noexcept { return error_number_; }
+
+ private:
+  std::string path_;
+  int error_number_;
+};
+
+// Malformed content in a data file. what() is "path:line: " + the check's
+// message.
+class DataError : public CheckError {
+ public:
+  DataError(const std::string& message, std::string path, size_t line)
+      : CheckError(path + ":" + std::to_string(line) + ": " + message),
+        path_(std::move(path)),
+        line_(line) {}
+
+  const std::string& path() const noexcept { return path_; }
+  // 1-based line number; 0 when the problem concerns the file as a whole.
+  size_t line() const noexcept { return line_; }
+
+ private:
+  std::string path_;
+  size_t line_;
+};
+
+}  // namespace kelp::typing::text::limonp

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs the C++ and Python tests.
+# Usage: bash tools/run_tests.sh        (PYTHON=... selects the interpreter)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+python="${PYTHON:-python3}"
+
+# System packages: GoogleTest for the C++ units.
+need=()
+for pkg in libgtest-dev cmake ninja-build g++; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if ((${#need[@]})); then
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
+fi
+
+"$python" -m pip install -q -r requirements-test.txt
+
+echo "== C++ unit tests"
+cmake -S . -B build/tests -G Ninja -DRAZODUVIVA_BUILD_TESTS=ON
+cmake --build build/tests
+ctest --test-dir build/tests --output-on-failure
+
+echo "== Python tests"
+"$python" -m pip install -q .
+# Run from a scratch folder so that the installed package is what is tested.
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+(cd "$scratch" && "$python" -m pytest -q -p no:cacheprovider --rootdir="$root" "$root/tests")

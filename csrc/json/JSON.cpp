@@ -109,9 +109,16 @@ JSON& JSON::operator=(std::string&& value) {
   return *this;
 }
 
+// The end of the map is tried first: an object is usually built, and a
+// model file always parsed, in ascending key order.
 JSON& JSON::operator[](const std::string& key) {
   SetKind(Kind::Object);
-  return (*payload_.object)[key];
+  return payload_.object->try_emplace(payload_.object->end(), key)->second;
+}
+
+JSON& JSON::operator[](std::string&& key) {
+  SetKind(Kind::Object);
+  return payload_.object->try_emplace(payload_.object->end(), std::move(key))->second;
 }
 
 JSON& JSON::operator[](std::size_t index) {

@@ -72,8 +72,10 @@ class JSON {
   JSON& operator=(const char* value) { return *this = std::string(value); }
 
   // Turns a value of another kind into an empty object, then returns the
-  // member under `key`, inserting a null member when absent.
+  // member under `key`, inserting a null member when absent. O(1) amortised
+  // when keys arrive in ascending order, O(log n) otherwise.
   JSON& operator[](const std::string& key);
+  JSON& operator[](std::string&& key);
   // Turns a value of another kind into an empty array, grows it with nulls
   // up to `index`, then returns the element.
   JSON& operator[](std::size_t index);

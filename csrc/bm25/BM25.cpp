@@ -1,0 +1,303 @@
+#include "bm25/BM25.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace kelp::typing::text {
+
+namespace {
+
+constexpr const char* EMPTY_TRAINING = "trainning tokens_vec should not be empty";
+constexpr const char* NOT_INITIALIZED = "BM25 has not been initialized";
+
+// The decimal text under which an id is counted.
+struct IdText {
+  explicit IdText(std::int64_t id) noexcept {
+    length = static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof(buffer), id).ptr - buffer);
+  }
+  std::string_view view() const noexcept { return std::string_view(buffer, length); }
+  char buffer[24];
+  std::size_t length;
+};
+
+std::vector<std::string_view> Views(const std::vector<std::string>& tokens) {
+  return std::vector<std::string_view>(tokens.begin(), tokens.end());
+}
+
+}  // namespace
+
+void BM25::train(const std::vector<std::string>& tokens_vec) {
+  const std::vector<std::string_view> views = Views(tokens_vec);
+  train(views.data(), views.size());
+}
+
+void BM25::train(const std::vector<std::int64_t>& tokens_vec) {
+  train(tokens_vec.data(), tokens_vec.size());
+}
+
+void BM25::train(const std::string_view* tokens, std::size_t size) {
+  if (size == 0) {
+    throw std::runtime_error(EMPTY_TRAINING);
+  }
+  _train(tokens, size);
+}
+
+void BM25::train(const std::int64_t* tokens, std::size_t size) {
+  if (size == 0) {
+    throw std::runtime_error(EMPTY_TRAINING);
+  }
+  _train(tokens, size);
+}
+
+void BM25::train(const std::vector<std::vector<std::int64_t>>& tokens_vec_list) {
+  if (tokens_vec_list.empty()) {
+    throw std::runtime_error(EMPTY_TRAINING);
+  }
+  for (const std::vector<std::int64_t>& tokens : tokens_vec_list) {
+    _train(tokens.data(), tokens.size());
+  }
+}
+
+void BM25::_train(const std::string_view* tokens, std::size_t size) {
+  if (size == 0) {
+    return;
+  }
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  for (const Distinct& d : distinct) {
+    _doc_token_frequency.Upsert(tokens[d.first], d.hash) += static_cast<std::int64_t>(d.count);
+  }
+  _finish_document(size);
+}
+
+void BM25::_train(const std::int64_t* tokens, std::size_t size) {
+  if (size == 0) {
+    return;
+  }
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  for (const Distinct& d : distinct) {
+    const IdText text(tokens[d.first]);
+    _doc_token_frequency[text.view()] += static_cast<std::int64_t>(d.count);
+  }
+  _finish_document(size);
+}
+
+void BM25::_finish_document(std::size_t length) {
+  _doc_count += 1;
+  _doc_total_length += static_cast<std::int64_t>(length);
+  _doc_length_average = static_cast<double>(_doc_total_length) / static_cast<double>(_doc_count);
+}
+
+void BM25::_check_ready() const {
+  if (_doc_count == 0 || std::fabs(_doc_length_average) < 1e-9) {
+    throw std::runtime_error(NOT_INITIALIZED);
+  }
+}
+
+void BM25::_token_frequency(const std::string_view* tokens, std::size_t size,
+                            std::vector<Distinct>& out) const {
+  // A throwaway open-addressing table over positions in `out`; hashes are
+  // the model's own, so the caller can reuse them for model lookups.
+  out.clear();
+  if (size >= std::numeric_limits<std::uint32_t>::max() / 2) {
+    throw std::length_error("BM25: token list too long");
+  }
+  std::size_t capacity = 16;
+  while (capacity < 2 * size) {
+    capacity *= 2;
+  }
+  constexpr std::uint32_t EMPTY = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> slots(capacity, EMPTY);
+  const std::size_t mask = capacity - 1;
+  out.reserve(size < 4096 ? size : 4096);
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::string_view token = tokens[i];
+    const std::uint64_t hash = _doc_token_frequency.Hash(token);
+    std::size_t s = hash & mask;
+    while (true) {
+      const std::uint32_t slot = slots[s];
+      if (slot == EMPTY) {
+        slots[s] = static_cast<std::uint32_t>(out.size());
+        out.push_back(Distinct{i, 1, hash});
+        break;
+      }
+      Distinct& d = out[slot];
+      if (d.hash == hash && tokens[d.first] == token) {
+        ++d.count;
+        break;
+      }
+      s = (s + 1) & mask;
+    }
+  }
+}
+
+void BM25::_token_frequency(const std::int64_t* tokens, std::size_t size,
+                            std::vector<Distinct>& out) const {
+  std::vector<std::pair<std::int64_t, std::size_t>> order(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    order[i] = {tokens[i], i};
+  }
+  std::sort(order.begin(), order.end());
+  out.clear();
+  for (const auto& [id, index] : order) {
+    if (!out.empty() && tokens[out.back().first] == id) {
+      ++out.back().count;
+    } else {
+      out.push_back(Distinct{index, 1, 0});
+    }
+  }
+}
+
+double BM25::_document_saturation(std::size_t length) const {
+  const double L = static_cast<double>(length);
+  return ((L / _doc_length_average) * _b + (1 - _b)) * _k1;
+}
+
+void BM25::encode_document(const std::string_view* tokens, std::size_t size,
+                           std::vector<IndexedWeight>& out) const {
+  out.clear();
+  if (size == 0) {
+    return;
+  }
+  _check_ready();
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
+    return tokens[x.first] < tokens[y.first];
+  });
+  const double K = _document_saturation(size);
+  out.reserve(distinct.size());
+  for (const Distinct& d : distinct) {
+    const double c = static_cast<double>(d.count);
+    out.push_back(IndexedWeight{d.first, c / (K + c)});
+  }
+}
+
+void BM25::encode_document(const std::int64_t* tokens, std::size_t size,
+                           std::vector<IndexedWeight>& out) const {
+  out.clear();
+  if (size == 0) {
+    return;
+  }
+  _check_ready();
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);  // already in ascending id order
+  const double K = _document_saturation(size);
+  out.reserve(distinct.size());
+  for (const Distinct& d : distinct) {
+    const double c = static_cast<double>(d.count);
+    out.push_back(IndexedWeight{d.first, c / (K + c)});
+  }
+}
+
+double BM25::_idf(std::string_view key, std::uint64_t hash) const {
+  const std::int64_t* found = _doc_token_frequency.Find(key, hash);
+  const double n = found != nullptr ? static_cast<double>(*found) : 1.0;
+  // In double, so that a loaded count of INT64_MAX cannot overflow.
+  const double N1 = static_cast<double>(_doc_count) + 1.0;
+  return std::log(N1 / (n + 0.5));
+}
+
+double BM25::idf(std::string_view token) const {
+  return _idf(token, _doc_token_frequency.Hash(token));
+}
+
+namespace {
+
+// Divides each weight by the sum of all of them, added in key order. No
+// guard: a zero sum gives infinities or NaN, as the formula says.
+void Normalize(std::vector<BM25::IndexedWeight>& weights) {
+  double sum = 0.0;
+  for (const BM25::IndexedWeight& w : weights) {
+    sum += w.weight;
+  }
+  for (BM25::IndexedWeight& w : weights) {
+    w.weight /= sum;
+  }
+}
+
+}  // namespace
+
+void BM25::encode_query(const std::string_view* tokens, std::size_t size,
+                        std::vector<IndexedWeight>& out) const {
+  out.clear();
+  if (size == 0) {
+    return;
+  }
+  _check_ready();
+  // A repeated query token keeps one weight: query frequency does not count.
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
+    return tokens[x.first] < tokens[y.first];
+  });
+  out.reserve(distinct.size());
+  for (const Distinct& d : distinct) {
+    out.push_back(IndexedWeight{d.first, _idf(tokens[d.first], d.hash)});
+  }
+  Normalize(out);
+}
+
+void BM25::encode_query(const std::int64_t* tokens, std::size_t size,
+                        std::vector<IndexedWeight>& out) const {
+  out.clear();
+  if (size == 0) {
+    return;
+  }
+  _check_ready();
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  out.reserve(distinct.size());
+  for (const Distinct& d : distinct) {
+    const IdText text(tokens[d.first]);
+    out.push_back(IndexedWeight{d.first, idf(text.view())});
+  }
+  Normalize(out);
+}
+
+BM25::SparseVector BM25::encode_document(const std::vector<std::string>& tokens_vec) const {
+  std::vector<IndexedWeight> weights;
+  encode_document(Views(tokens_vec).data(), tokens_vec.size(), weights);
+  SparseVector result;
+  for (const IndexedWeight& w : weights) {
+    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
+  }
+  return result;
+}
+
+BM25::IdSparseVector BM25::encode_document(const std::vector<std::int64_t>& tokens_vec) const {
+  std::vector<IndexedWeight> weights;
+  encode_document(tokens_vec.data(), tokens_vec.size(), weights);
+  IdSparseVector result;
+  for (const IndexedWeight& w : weights) {
+    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
+  }
+  return result;
+}
+
+BM25::SparseVector BM25::encode_query(const std::vector<std::string>& tokens_vec) const {
+  std::vector<IndexedWeight> weights;
+  encode_query(Views(tokens_vec).data(), tokens_vec.size(), weights);
+  SparseVector result;
+  for (const IndexedWeight& w : weights) {
+    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
+  }
+  return result;
+}
+
+BM25::IdSparseVector BM25::encode_query(const std::vector<std::int64_t>& tokens_vec) const {
+  std::vector<IndexedWeight> weights;
+  encode_query(tokens_vec.data(), tokens_vec.size(), weights);
+  IdSparseVector result;
+  for (const IndexedWeight& w : weights) {
+    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
+  }
+  return result;
+}
+
+}  // namespace kelp::typing::text

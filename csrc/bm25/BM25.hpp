@@ -1,0 +1,134 @@
+// BM25: corpus statistics gathered one document at a time, and the sparse
+// vectors built from them.
+//
+// A document vector holds, for each distinct token with count c in a
+// document of length L, the saturated, length-normalised frequency
+//   c / (K + c),  K = ((L / average length) * b + (1 - b)) * k1.
+// A query vector holds each distinct token's inverse document frequency
+//   ln((documents + 1) / (n + 0.5)),  n = the token's total occurrences in
+//   training (1 when never seen),
+// divided by the sum of those values, so that the weights sum to one. The
+// sum has no guard: when it is 0 the weights are IEEE infinities or NaN, and
+// when it is negative their signs flip.
+//
+// Tokens are byte strings or signed 64-bit ids; an id is counted under its
+// decimal text, so the id 42 and the string "42" are one token. Counters are
+// 64-bit. Results come in ascending key order (byte-wise for strings).
+//
+// The model file is the JSON text written by dump() and read by load():
+// "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->
+// count) and "_k1". The running total length is not saved.
+//
+// Costs: training and encoding take one hash lookup per distinct token of
+// the input plus a sort of the distinct tokens; nothing scans the vocabulary.
+// Thread-safety: the const members only read the model, so they may run
+// concurrently; train and load must not overlap any other call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bm25/TokenCounts.hpp"
+
+namespace kelp::typing::text {
+
+class BM25 {
+ public:
+  using SparseVector = std::map<std::string, double>;
+  using IdSparseVector = std::map<std::int64_t, double>;
+
+  // One weight of an encoded token list, in ascending key order: `index` is
+  // the position of the token's first occurrence in the input.
+  struct IndexedWeight {
+    std::size_t index;
+    double weight;
+  };
+
+  explicit BM25(double b = 0.75, double k1 = 1.2) noexcept : _b(b), _k1(k1) {}
+
+  // One document. Throws std::runtime_error "trainning tokens_vec should not
+  // be empty" for an empty list and then changes nothing.
+  void train(const std::vector<std::string>& tokens_vec);
+  void train(const std::vector<std::int64_t>& tokens_vec);
+  void train(const std::string_view* tokens, std::size_t size);
+  void train(const std::int64_t* tokens, std::size_t size);
+  // Many documents in order; empty inner lists are skipped. Throws the same
+  // error when the outer list is empty.
+  void train(const std::vector<std::vector<std::int64_t>>& tokens_vec_list);
+
+  // An empty list gives an empty vector; otherwise an untrained model throws
+  // std::runtime_error "BM25 has not been initialized".
+  SparseVector encode_document(const std::vector<std::string>& tokens_vec) const;
+  IdSparseVector encode_document(const std::vector<std::int64_t>& tokens_vec) const;
+  SparseVector encode_query(const std::vector<std::string>& tokens_vec) const;
+  IdSparseVector encode_query(const std::vector<std::int64_t>& tokens_vec) const;
+
+  // The same encoders over borrowed tokens, writing `out` (cleared first) in
+  // ascending key order; the caller maps each index back to its token.
+  void encode_document(const std::string_view* tokens, std::size_t size,
+                       std::vector<IndexedWeight>& out) const;
+  void encode_document(const std::int64_t* tokens, std::size_t size,
+                       std::vector<IndexedWeight>& out) const;
+  void encode_query(const std::string_view* tokens, std::size_t size,
+                    std::vector<IndexedWeight>& out) const;
+  void encode_query(const std::int64_t* tokens, std::size_t size,
+                    std::vector<IndexedWeight>& out) const;
+
+  double idf(std::string_view token) const;
+
+  // Reads a model file's text. Every member is read and checked before the
+  // model changes, so a failure leaves the model exactly as it was. Token
+  // counts merge into the current ones (tokens absent from the text keep
+  // their counts); the running total length is kept. Throws
+  // std::runtime_error with "json data should not be empty" or "load <member>
+  // failed", and passes through the parser's std::invalid_argument and
+  // std::out_of_range.
+  void load(std::string_view json_data);
+
+  // Writes the model file at `path`, through a temporary file in the same
+  // folder that is renamed over the target, so a failed dump leaves any
+  // earlier file whole. Throws std::runtime_error "Failed to dump: ...".
+  void dump(const std::string& path) const;
+
+  // The model file's text, as dump() writes it.
+  std::string to_json() const;
+
+  double b() const noexcept { return _b; }
+  double k1() const noexcept { return _k1; }
+  std::int64_t doc_count() const noexcept { return _doc_count; }
+  std::int64_t doc_total_length() const noexcept { return _doc_total_length; }
+  double doc_length_average() const noexcept { return _doc_length_average; }
+  const TokenCounts& doc_token_frequency() const noexcept { return _doc_token_frequency; }
+
+ private:
+  struct Distinct {
+    std::size_t first;  // index of the first occurrence
+    std::size_t count;
+    std::uint64_t hash;
+  };
+
+  void _train(const std::string_view* tokens, std::size_t size);
+  void _train(const std::int64_t* tokens, std::size_t size);
+  void _finish_document(std::size_t length);
+  void _check_ready() const;
+  // Distinct tokens of the list with their counts, in ascending key order.
+  void _token_frequency(const std::string_view* tokens, std::size_t size,
+                        std::vector<Distinct>& out) const;
+  void _token_frequency(const std::int64_t* tokens, std::size_t size,
+                        std::vector<Distinct>& out) const;
+  double _idf(std::string_view key, std::uint64_t hash) const;
+  double _document_saturation(std::size_t length) const;
+
+  double _b;
+  double _k1;
+  std::int64_t _doc_count = 0;
+  std::int64_t _doc_total_length = 0;
+  double _doc_length_average = 0.0;
+  TokenCounts _doc_token_frequency;
+};
+
+}  // namespace kelp::typing::text

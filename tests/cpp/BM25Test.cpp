@@ -1,0 +1,461 @@
+#include "bm25/BM25.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kelp::typing::text::BM25;
+using kelp::typing::text::TokenCounts;
+using Strings = std::vector<std::string>;
+using Ids = std::vector<std::int64_t>;
+
+const char* const EXAMPLE_FILE =
+    "{\n"
+    "  \"_b\" : 0.750000,\n"
+    "  \"_doc_count\" : 2,\n"
+    "  \"_doc_length_average\" : 2.500000,\n"
+    "  \"_doc_token_frequency\" : {\n"
+    "    \"a\" : 2,\n"
+    "    \"b\" : 2,\n"
+    "    \"c\" : 1\n"
+    "  },\n"
+    "  \"_k1\" : 1.200000\n"
+    "}";
+
+BM25 Example() {
+  BM25 model(0.75, 1.2);
+  model.train(Strings{"a", "b", "a"});
+  model.train(Strings{"b", "c"});
+  return model;
+}
+
+std::int64_t CountOf(const BM25& model, std::string_view token) {
+  const std::int64_t* count = model.doc_token_frequency().Find(token);
+  return count != nullptr ? *count : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A scratch folder removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/bm25test.XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(BM25TrainTest, WorkedExample) {
+  const BM25 model = Example();
+  EXPECT_EQ(CountOf(model, "a"), 2);
+  EXPECT_EQ(CountOf(model, "b"), 2);
+  EXPECT_EQ(CountOf(model, "c"), 1);
+  EXPECT_EQ(model.doc_token_frequency().size(), 3u);
+  EXPECT_EQ(model.doc_count(), 2);
+  EXPECT_EQ(model.doc_total_length(), 5);
+  EXPECT_EQ(model.doc_length_average(), 2.5);
+}
+
+TEST(BM25TrainTest, EmptyDocuments) {
+  BM25 model;
+  try {
+    model.train(Strings{});
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "trainning tokens_vec should not be empty");
+  }
+  EXPECT_THROW(model.train(Ids{}), std::runtime_error);
+  EXPECT_THROW(model.train(std::vector<Ids>{}), std::runtime_error);
+  model.train(std::vector<Ids>{{}, {1, 2}, {}});
+  EXPECT_EQ(model.doc_count(), 1);
+  EXPECT_EQ(model.doc_total_length(), 2);
+}
+
+TEST(BM25TrainTest, IdsShareTheKeySpaceOfTheirDecimalText) {
+  BM25 model;
+  model.train(Ids{7, 7, -12, 0, INT64_MIN, INT64_MAX});
+  EXPECT_EQ(CountOf(model, "7"), 2);
+  EXPECT_EQ(CountOf(model, "-12"), 1);
+  EXPECT_EQ(CountOf(model, "0"), 1);
+  EXPECT_EQ(CountOf(model, "-9223372036854775808"), 1);
+  EXPECT_EQ(CountOf(model, "9223372036854775807"), 1);
+  model.train(Strings{"7"});
+  EXPECT_EQ(CountOf(model, "7"), 3);
+  EXPECT_DOUBLE_EQ(model.idf("7"), std::log(3.0 / 3.5));
+}
+
+TEST(BM25TrainTest, CountsAreSixtyFourBit) {
+  BM25 model;
+  model.load(
+      "{\"_b\": 0.75, \"_doc_count\": 2147483647, \"_doc_length_average\": 1.0,"
+      " \"_doc_token_frequency\": {\"a\": 4294967296}, \"_k1\": 1.2}");
+  model.train(Strings{"a"});
+  EXPECT_EQ(model.doc_count(), 2147483648);
+  EXPECT_EQ(CountOf(model, "a"), 4294967297);
+}
+
+TEST(BM25EncodeTest, WorkedExampleDocument) {
+  const BM25 model = Example();
+  const BM25::SparseVector v = model.encode_document(Strings{"a", "a", "c"});
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_NEAR(v.at("a"), 2 / 3.38, 1e-12);
+  EXPECT_NEAR(v.at("c"), 1 / 2.38, 1e-12);
+  EXPECT_NEAR(v.at("a"), 0.591716, 5e-7);
+  EXPECT_NEAR(v.at("c"), 0.420168, 5e-7);
+}
+
+TEST(BM25EncodeTest, WorkedExampleQuery) {
+  const BM25 model = Example();
+  const BM25::SparseVector v = model.encode_query(Strings{"a", "d", "a"});
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_NEAR(model.idf("a"), 0.182322, 5e-7);
+  EXPECT_NEAR(model.idf("d"), 0.693147, 5e-7);
+  EXPECT_NEAR(v.at("a"), 0.208256, 5e-7);
+  EXPECT_NEAR(v.at("d"), 0.791744, 5e-7);
+  EXPECT_NEAR(v.at("a") + v.at("d"), 1.0, 1e-15);
+}
+
+TEST(BM25EncodeTest, NegativeIdfFlipsNothingButTheSum) {
+  BM25 model;
+  model.train(Strings{"x", "x", "x"});
+  EXPECT_DOUBLE_EQ(model.idf("x"), std::log(2 / 3.5));
+  EXPECT_EQ(model.encode_query(Strings{"x"}).at("x"), 1.0);
+  const BM25::SparseVector v = model.encode_query(Strings{"x", "y"});
+  EXPECT_NEAR(v.at("x"), 2.057912, 5e-7);
+  EXPECT_NEAR(v.at("y"), -1.057912, 5e-7);
+}
+
+TEST(BM25EncodeTest, ReadinessAndEmptyInput) {
+  const BM25 model;
+  EXPECT_TRUE(model.encode_document(Strings{}).empty());
+  EXPECT_TRUE(model.encode_query(Ids{}).empty());
+  for (auto call : {+[](const BM25& m) { m.encode_document(Strings{"a"}); },
+                    +[](const BM25& m) { m.encode_document(Ids{1}); },
+                    +[](const BM25& m) { m.encode_query(Strings{"a"}); },
+                    +[](const BM25& m) { m.encode_query(Ids{1}); }}) {
+    try {
+      call(model);
+      FAIL();
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "BM25 has not been initialized");
+    }
+  }
+}
+
+TEST(BM25EncodeTest, KeysAscendAndUnseenTokensAreWeighted) {
+  const BM25 model = Example();
+  const BM25::SparseVector v = model.encode_document(Strings{"zz", "b", "\xe4\xb8\xad", "b", "A"});
+  std::vector<std::string> keys;
+  for (const auto& [key, weight] : v) {
+    keys.push_back(key);
+    EXPECT_GT(weight, 0.0);
+    EXPECT_LT(weight, 1.0);
+  }
+  EXPECT_EQ(keys, (Strings{"A", "b", "zz", "\xe4\xb8\xad"}));  // bytes compare unsigned
+  const BM25::IdSparseVector ids = model.encode_document(Ids{10, -3, 10});
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids.begin()->first, -3);
+  // Same length and counts give the same weights, whatever the tokens are.
+  EXPECT_EQ(ids.at(10), model.encode_document(Strings{"p", "q", "p"}).at("p"));
+}
+
+TEST(BM25EncodeTest, IndexedWeightsPointAtFirstOccurrences) {
+  const BM25 model = Example();
+  const std::string_view tokens[] = {"c", "a", "c", "b", "a"};
+  std::vector<BM25::IndexedWeight> out;
+  model.encode_query(tokens, 5, out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].index, 1u);
+  EXPECT_EQ(out[1].index, 3u);
+  EXPECT_EQ(out[2].index, 0u);
+  const std::int64_t ids[] = {5, 2, 5, 2, 9};
+  model.encode_document(ids, 5, out);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].index, 1u);
+  EXPECT_EQ(out[1].index, 0u);
+  EXPECT_EQ(out[2].index, 4u);
+}
+
+// Against a direct transcription of the formulas over std::map.
+TEST(BM25EncodeTest, RandomisedAgainstTheFormulas) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> word(0, 40);
+  std::uniform_int_distribution<int> length(1, 30);
+  BM25 model(0.6, 1.7);
+  std::map<std::string, std::int64_t> counts;
+  std::int64_t docs = 0;
+  std::int64_t total = 0;
+  auto make = [&] {
+    Strings doc(static_cast<std::size_t>(length(random)));
+    for (std::string& token : doc) {
+      token = "w" + std::to_string(word(random) * word(random));
+    }
+    return doc;
+  };
+  for (int i = 0; i < 200; ++i) {
+    const Strings doc = make();
+    model.train(doc);
+    for (const std::string& token : doc) {
+      ++counts[token];
+    }
+    ++docs;
+    total += static_cast<std::int64_t>(doc.size());
+  }
+  const double average = static_cast<double>(total) / static_cast<double>(docs);
+  EXPECT_EQ(model.doc_length_average(), average);
+  for (int i = 0; i < 100; ++i) {
+    const Strings doc = make();
+    std::map<std::string, int> tf;
+    for (const std::string& token : doc) {
+      ++tf[token];
+    }
+    const double K = ((static_cast<double>(doc.size()) / average) * 0.6 + (1 - 0.6)) * 1.7;
+    const BM25::SparseVector got = model.encode_document(doc);
+    ASSERT_EQ(got.size(), tf.size());
+    for (const auto& [token, c] : tf) {
+      EXPECT_DOUBLE_EQ(got.at(token), c / (K + c));
+    }
+    std::map<std::string, double> idf;
+    double sum = 0.0;
+    for (const auto& [token, c] : tf) {
+      auto it = counts.find(token);
+      const double n = it == counts.end() ? 1.0 : static_cast<double>(it->second);
+      idf[token] = std::log(static_cast<double>(docs + 1) / (n + 0.5));
+    }
+    for (const auto& [token, w] : idf) {
+      sum += w;
+    }
+    const BM25::SparseVector query = model.encode_query(doc);
+    for (const auto& [token, w] : idf) {
+      EXPECT_DOUBLE_EQ(query.at(token), w / sum);
+    }
+  }
+}
+
+TEST(TokenCountsTest, ManyKeysIncludingEmptyAndBinary) {
+  TokenCounts counts;
+  std::map<std::string, std::int64_t> expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string key = std::to_string(i * 7919 % 5003);
+    if (i % 3 == 0) key += std::string("\0\xff", 2);
+    if (i % 11 == 0) key = std::string(static_cast<std::size_t>(i % 40), 'k');
+    counts[key] += i;
+    expected[key] += i;
+  }
+  ASSERT_EQ(counts.size(), expected.size());
+  for (const auto& [key, value] : expected) {
+    const std::int64_t* found = counts.Find(key);
+    ASSERT_NE(found, nullptr) << key;
+    EXPECT_EQ(*found, value);
+  }
+  EXPECT_EQ(counts.Find("absent"), nullptr);
+  TokenCounts copy = counts;
+  copy["new"] = 1;
+  EXPECT_EQ(counts.Find("new"), nullptr);
+  EXPECT_EQ(*copy.Find(counts.KeyAt(0)), counts.CountAt(0));
+}
+
+TEST(BM25FileTest, GoldenTextOfTheExample) {
+  EXPECT_EQ(Example().to_json(), EXAMPLE_FILE);
+  TempDir dir;
+  Example().dump(dir / "model.json");
+  EXPECT_EQ(ReadFile(dir / "model.json"), EXAMPLE_FILE);
+}
+
+TEST(BM25FileTest, UntrainedModel) {
+  const std::string text = BM25().to_json();
+  EXPECT_EQ(text,
+            "{\n  \"_b\" : 0.750000,\n  \"_doc_count\" : 0,\n"
+            "  \"_doc_length_average\" : 0.000000,\n  \"_doc_token_frequency\" : {\n\n  },\n"
+            "  \"_k1\" : 1.200000\n}");
+  BM25 loaded;
+  loaded.load(text);
+  EXPECT_THROW(loaded.encode_document(Strings{"a"}), std::runtime_error);
+}
+
+TEST(BM25FileTest, LoadReproducesTheExample) {
+  BM25 model(0.1, 0.2);
+  model.load(std::string(EXAMPLE_FILE) + " trailing text [");
+  EXPECT_EQ(model.b(), 0.75);
+  EXPECT_EQ(model.k1(), 1.2);
+  EXPECT_EQ(model.doc_count(), 2);
+  EXPECT_EQ(model.doc_length_average(), 2.5);
+  EXPECT_EQ(model.doc_total_length(), 0);  // not in the file
+  EXPECT_EQ(model.to_json(), EXAMPLE_FILE);
+}
+
+TEST(BM25FileTest, LoadMergesIntoTheCurrentCounts) {
+  BM25 model;
+  model.train(Strings{"a", "z", "z"});
+  model.load(EXAMPLE_FILE);
+  EXPECT_EQ(CountOf(model, "a"), 2);
+  EXPECT_EQ(CountOf(model, "z"), 2);
+  EXPECT_EQ(model.doc_total_length(), 3);
+  model.train(Strings{"q"});
+  EXPECT_EQ(model.doc_count(), 3);
+  EXPECT_EQ(model.doc_length_average(), 4.0 / 3.0);
+}
+
+TEST(BM25FileTest, FailedLoadLeavesTheModelAsItWas) {
+  const std::string good = EXAMPLE_FILE;
+  auto replace = [&good](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  struct Case {
+    std::string text;
+    std::string message;
+  } const cases[] = {
+      {"", "json data should not be empty"},
+      {replace("\"b\" : 2", "\"b\" : 2.0"), "load doc_token_frequency failed"},
+      {replace("\"_doc_count\" : 2", "\"_doc_count\" : 2.0"), "load doc_count failed"},
+      {replace("\"_doc_count\"", "\"_doc_kount\""), "load doc_count failed"},
+      {replace("2.500000", "2"), "load doc_length_average failed"},
+      {replace("\"_b\" : 0.750000", "\"_b\" : 1"), "load b failed"},
+      {replace("1.200000", "true"), "load k1 failed"},
+      {"[1, 2]", "load doc_count failed"},
+      {"not json", "load doc_count failed"},
+  };
+  for (const Case& c : cases) {
+    BM25 model(0.5, 0.9);
+    model.train(Strings{"a", "x"});
+    const std::string before = model.to_json();
+    testing::internal::CaptureStderr();
+    try {
+      model.load(c.text);
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), c.message) << c.text;
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(model.to_json(), before) << c.text;
+    EXPECT_EQ(model.doc_total_length(), 2);
+  }
+  BM25 model;
+  model.train(Strings{"a"});
+  const std::string before = model.to_json();
+  EXPECT_THROW(model.load("{\"_doc_count\": -}"), std::invalid_argument);
+  EXPECT_THROW(model.load("{\"_doc_count\": 99999999999999999999}"), std::out_of_range);
+  EXPECT_EQ(model.to_json(), before);
+}
+
+TEST(BM25FileTest, LoadWithoutTokenCountsKeepsThem) {
+  BM25 model;
+  model.train(Strings{"a"});
+  model.load("{\"_b\": 0.5, \"_doc_count\": 4, \"_doc_length_average\": 3.0, \"_k1\": 1.0}");
+  EXPECT_EQ(CountOf(model, "a"), 1);
+  EXPECT_EQ(model.doc_count(), 4);
+}
+
+TEST(BM25FileTest, AnyTokenSurvivesDumpAndLoad) {
+  BM25 model;
+  Strings tokens = {"plain", "q\"uote", "back\\slash", "line\nfeed", "tab\t", "\x01\x1f\x7f",
+                    std::string("nul\0byte", 8), "\xff\xfe not utf-8", "\\u0041", "", "\xe4\xb8\xad\xe6\x96\x87"};
+  model.train(tokens);
+  model.train(Ids{-5, 5});
+  TempDir dir;
+  model.dump(dir / "m.json");
+  BM25 loaded;
+  testing::internal::CaptureStderr();
+  loaded.load(ReadFile(dir / "m.json"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ASSERT_EQ(loaded.doc_token_frequency().size(), tokens.size() + 2);
+  for (const std::string& token : tokens) {
+    EXPECT_EQ(CountOf(loaded, token), 1) << token;
+  }
+  EXPECT_EQ(loaded.to_json(), model.to_json());
+}
+
+TEST(BM25FileTest, PrecisionOfSixDecimals) {
+  BM25 model;
+  model.load("{\"_b\": 0.75, \"_doc_count\": 3, \"_doc_length_average\": 2.3333333333,"
+             " \"_k1\": 1.2}");
+  EXPECT_NE(model.to_json().find("\"_doc_length_average\" : 2.333333,"), std::string::npos);
+  model.load("{\"_b\": 0.75, \"_doc_count\": 3, \"_doc_length_average\": 0.0000004, \"_k1\": 1.2}");
+  BM25 reloaded;
+  reloaded.load(model.to_json());
+  EXPECT_EQ(reloaded.doc_length_average(), 0.0);
+  EXPECT_THROW(reloaded.encode_query(Strings{"a"}), std::runtime_error);
+}
+
+TEST(BM25FileTest, UnicodeEscapesFromOtherWriters) {
+  // What Python's json.dump writes for non-ASCII tokens by default.
+  BM25 model;
+  model.load(
+      "{\"_b\": 0.75, \"_doc_count\": 1, \"_doc_length_average\": 2.0, \"_k1\": 1.2,"
+      " \"_doc_token_frequency\": {\"\\u4e2d\\u6587\": 1, \"\\ud83d\\ude00\": 3}}");
+  EXPECT_EQ(CountOf(model, "\xe4\xb8\xad\xe6\x96\x87"), 1);
+  EXPECT_EQ(CountOf(model, "\xf0\x9f\x98\x80"), 3);
+}
+
+TEST(BM25FileTest, DumpFailures) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    std::string message;
+  } const cases[] = {
+      {dir / "missing/model.json", "Failed to dump: Unable to open file"},
+      {dir.path(), "Failed to dump: Unable to open file"},
+      {"/dev/full", "Failed to dump: Unable to write file: No space left on device"},
+  };
+  for (const Case& c : cases) {
+    try {
+      Example().dump(c.path);
+      ADD_FAILURE() << c.path;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), c.message) << c.path;
+    }
+  }
+}
+
+TEST(BM25FileTest, DumpReplacesWholeFilesAndKeepsTheirMode) {
+  TempDir dir;
+  const std::string path = dir / "model.json";
+  {
+    std::ofstream old(path);
+    old << "an older, longer file that must not leave a tail behind............";
+  }
+  ::chmod(path.c_str(), 0640);
+  Example().dump(path);
+  EXPECT_EQ(ReadFile(path), EXAMPLE_FILE);
+  struct stat status;
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  // Through a symbolic link: the link stays, its target gets the text.
+  const std::string link = dir / "link.json";
+  ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+  BM25().dump(link);
+  struct stat link_status;
+  ASSERT_EQ(::lstat(link.c_str(), &link_status), 0);
+  EXPECT_TRUE(S_ISLNK(link_status.st_mode));
+  EXPECT_EQ(ReadFile(path), BM25().to_json());
+  // No temporary files left behind.
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir.path() + "' | wc -l) -eq 2").c_str()), 0);
+}
+
+}  // namespace

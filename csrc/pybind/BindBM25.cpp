@@ -1,7 +1,301 @@
+// The Python class BM25.
+//
+// Token lists cross the boundary without copying: a list or tuple of str is
+// read as views of each str's cached UTF-8 buffer (bytes as views of their
+// own buffer), and a result dict reuses the caller's own str and int objects
+// as its keys. The casters accept and refuse exactly what pybind11's
+// standard vector casters do: anything that is not a plain list or tuple, or
+// holds an element the fast path does not know, goes to those casters, so
+// overload selection, TypeError texts and signatures are unchanged.
+//
+// Lifetimes: a token list holds a strong reference to every element it
+// views, so a finalizer that edits the list during the call cannot free a
+// buffer still in use. All of this runs holding the interpreter lock.
+#include <Python.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "bm25/BM25.hpp"
 #include "pybind/Bind.hpp"
 
 namespace kelp::typing::text::pybind {
 
-void BindBM25(pybind11::module_& /*m*/) {}
+// The strong references held by a converted token list.
+class HeldObjects {
+ public:
+  HeldObjects() = default;
+  HeldObjects(const HeldObjects&) = delete;
+  HeldObjects& operator=(const HeldObjects&) = delete;
+  ~HeldObjects() { Clear(); }
+
+  void Reserve(std::size_t size) { objects_.reserve(size); }
+  void Add(PyObject* object) {
+    Py_INCREF(object);
+    objects_.push_back(object);
+  }
+  void Clear() noexcept {
+    for (PyObject* object : objects_) {
+      Py_DECREF(object);
+    }
+    objects_.clear();
+  }
+  bool empty() const noexcept { return objects_.empty(); }
+  PyObject* operator[](std::size_t i) const noexcept { return objects_[i]; }
+
+ private:
+  std::vector<PyObject*> objects_;
+};
+
+// A list of str or bytes tokens, as views.
+struct StrTokens {
+  std::vector<std::string_view> views;
+  HeldObjects objects;             // one per view, unless the tokens were copied
+  std::vector<std::string> owned;  // the copies made by the standard caster
+
+  bool Load(pybind11::handle src, bool convert) {
+    PyObject* list = src.ptr();
+    if (PyList_CheckExact(list) || PyTuple_CheckExact(list)) {
+      const Py_ssize_t size = PySequence_Fast_GET_SIZE(list);
+      PyObject** items = PySequence_Fast_ITEMS(list);
+      views.resize(static_cast<std::size_t>(size));
+      objects.Reserve(static_cast<std::size_t>(size));
+      bool known = true;
+      for (Py_ssize_t i = 0; i < size && known; ++i) {
+        PyObject* item = items[i];
+        Py_ssize_t length = 0;
+        const char* data = nullptr;
+        if (PyUnicode_Check(item)) {
+          data = PyUnicode_AsUTF8AndSize(item, &length);
+          if (data == nullptr) {  // lone surrogates: not a string token
+            PyErr_Clear();
+            return false;
+          }
+        } else if (PyBytes_Check(item)) {
+          data = PyBytes_AS_STRING(item);
+          length = PyBytes_GET_SIZE(item);
+        } else if (PyLong_Check(item) || PyFloat_Check(item) || item == Py_None) {
+          return false;  // the standard string caster refuses these too
+        } else {
+          known = false;  // bytearray, or anything else: let pybind11 decide
+          break;
+        }
+        objects.Add(item);
+        views[static_cast<std::size_t>(i)] = std::string_view(data, static_cast<std::size_t>(length));
+      }
+      if (known) {
+        return true;
+      }
+      objects.Clear();
+    }
+    pybind11::detail::make_caster<std::vector<std::string>> standard;
+    if (!standard.load(src, convert)) {
+      return false;
+    }
+    owned = pybind11::detail::cast_op<std::vector<std::string>&&>(std::move(standard));
+    views.assign(owned.begin(), owned.end());
+    return true;
+  }
+};
+
+// A list of int tokens.
+struct IdTokens {
+  std::vector<std::int64_t> ids;
+  HeldObjects objects;  // one per id, unless the standard caster converted them
+
+  bool Load(pybind11::handle src, bool convert) {
+    PyObject* list = src.ptr();
+    if (PyList_CheckExact(list) || PyTuple_CheckExact(list)) {
+      const Py_ssize_t size = PySequence_Fast_GET_SIZE(list);
+      PyObject** items = PySequence_Fast_ITEMS(list);
+      ids.resize(static_cast<std::size_t>(size));
+      objects.Reserve(static_cast<std::size_t>(size));
+      bool known = true;
+      for (Py_ssize_t i = 0; i < size; ++i) {
+        PyObject* item = items[i];
+        if (!PyLong_CheckExact(item)) {
+          known = false;  // bool, __index__ objects, floats: let pybind11 decide
+          break;
+        }
+        int overflow = 0;
+        const long long id = PyLong_AsLongLongAndOverflow(item, &overflow);
+        if (overflow != 0) {
+          return false;  // outside the signed 64-bit range
+        }
+        ids[static_cast<std::size_t>(i)] = id;
+        objects.Add(item);
+      }
+      if (known) {
+        return true;
+      }
+      objects.Clear();
+    }
+    pybind11::detail::make_caster<std::vector<std::int64_t>> standard;
+    if (!standard.load(src, convert)) {
+      return false;
+    }
+    ids = pybind11::detail::cast_op<std::vector<std::int64_t>&&>(std::move(standard));
+    return true;
+  }
+};
+
+// A result dict, announced in signatures as the standard map caster would.
+template <typename Key>
+struct Weights {
+  pybind11::object dict;
+};
+
+}  // namespace kelp::typing::text::pybind
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<kelp::typing::text::pybind::StrTokens> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::StrTokens,
+                       make_caster<std::vector<std::string>>::name);
+  bool load(handle src, bool convert) { return value.Load(src, convert); }
+};
+
+template <>
+struct type_caster<kelp::typing::text::pybind::IdTokens> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::IdTokens,
+                       make_caster<std::vector<std::int64_t>>::name);
+  bool load(handle src, bool convert) { return value.Load(src, convert); }
+};
+
+template <typename Key>
+struct type_caster<kelp::typing::text::pybind::Weights<Key>> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Weights<Key>,
+                       (make_caster<std::map<Key, double>>::name));
+  bool load(handle, bool) { return false; }
+  static handle cast(kelp::typing::text::pybind::Weights<Key> src, return_value_policy, handle) {
+    return src.dict.release();
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace kelp::typing::text::pybind {
+
+namespace {
+
+namespace py = pybind11;
+
+using StrWeights = Weights<std::string>;
+using IdWeights = Weights<std::int64_t>;
+
+py::object NewDict(std::size_t size) {
+  PyObject* dict = _PyDict_NewPresized(static_cast<Py_ssize_t>(size));
+  if (dict == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(dict);
+}
+
+void SetItem(PyObject* dict, PyObject* key, double weight) {
+  PyObject* value = PyFloat_FromDouble(weight);
+  if (value == nullptr) {
+    Py_DECREF(key);
+    throw py::error_already_set();
+  }
+  const int status = PyDict_SetItem(dict, key, value);
+  Py_DECREF(key);
+  Py_DECREF(value);
+  if (status != 0) {
+    throw py::error_already_set();
+  }
+}
+
+// Keys in the order given (ascending), so the dict iterates in key order.
+StrWeights ToDict(const StrTokens& tokens, const std::vector<BM25::IndexedWeight>& weights) {
+  py::object dict = NewDict(weights.size());
+  for (const BM25::IndexedWeight& w : weights) {
+    PyObject* key = nullptr;
+    if (!tokens.objects.empty() && PyUnicode_CheckExact(tokens.objects[w.index])) {
+      key = tokens.objects[w.index];
+      Py_INCREF(key);
+    } else {
+      // Strict decoding: a token that is not UTF-8 raises UnicodeDecodeError.
+      const std::string_view bytes = tokens.views[w.index];
+      key = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
+      if (key == nullptr) {
+        throw py::error_already_set();
+      }
+    }
+    SetItem(dict.ptr(), key, w.weight);
+  }
+  return StrWeights{std::move(dict)};
+}
+
+IdWeights ToDict(const IdTokens& tokens, const std::vector<BM25::IndexedWeight>& weights) {
+  py::object dict = NewDict(weights.size());
+  for (const BM25::IndexedWeight& w : weights) {
+    PyObject* key = nullptr;
+    if (!tokens.objects.empty()) {
+      key = tokens.objects[w.index];
+      Py_INCREF(key);
+    } else {
+      key = PyLong_FromLongLong(tokens.ids[w.index]);
+      if (key == nullptr) {
+        throw py::error_already_set();
+      }
+    }
+    SetItem(dict.ptr(), key, w.weight);
+  }
+  return IdWeights{std::move(dict)};
+}
+
+void BindBM25Impl(py::module_& m) {
+  // Registration order is the order in which overloads are tried: string
+  // tokens before ids, so an empty list takes the string overload.
+  py::class_<BM25, std::shared_ptr<BM25>>(m, "BM25")
+      .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
+      .def("train",
+           [](BM25& self, const StrTokens& tokens) {
+             self.train(tokens.views.data(), tokens.views.size());
+           })
+      .def("train",
+           [](BM25& self, const IdTokens& tokens) {
+             self.train(tokens.ids.data(), tokens.ids.size());
+           })
+      .def("load", [](BM25& self, std::string_view json_data) { self.load(json_data); })
+      .def("dump", &BM25::dump)
+      .def("encode_document",
+           [](const BM25& self, const StrTokens& tokens) {
+             std::vector<BM25::IndexedWeight> weights;
+             self.encode_document(tokens.views.data(), tokens.views.size(), weights);
+             return ToDict(tokens, weights);
+           })
+      .def("encode_document",
+           [](const BM25& self, const IdTokens& tokens) {
+             std::vector<BM25::IndexedWeight> weights;
+             self.encode_document(tokens.ids.data(), tokens.ids.size(), weights);
+             return ToDict(tokens, weights);
+           })
+      .def("encode_query",
+           [](const BM25& self, const StrTokens& tokens) {
+             std::vector<BM25::IndexedWeight> weights;
+             self.encode_query(tokens.views.data(), tokens.views.size(), weights);
+             return ToDict(tokens, weights);
+           })
+      .def("encode_query", [](const BM25& self, const IdTokens& tokens) {
+        std::vector<BM25::IndexedWeight> weights;
+        self.encode_query(tokens.ids.data(), tokens.ids.size(), weights);
+        return ToDict(tokens, weights);
+      });
+}
+
+}  // namespace
+
+void BindBM25(py::module_& m) {
+  BindBM25Impl(m);
+}
 
 }  // namespace kelp::typing::text::pybind

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -66,10 +67,11 @@ void BM25::_train(const std::string_view* tokens, std::size_t size) {
   if (size == 0) {
     return;
   }
-  std::vector<Distinct> distinct;
-  _token_frequency(tokens, size, distinct);
-  for (const Distinct& d : distinct) {
-    _doc_token_frequency.Upsert(tokens[d.first], d.hash) += static_cast<std::int64_t>(d.count);
+  // Adding 1 per occurrence ends with the same counts as adding each
+  // distinct token's count once, without building the document's own
+  // frequency table first.
+  for (std::size_t i = 0; i < size; ++i) {
+    _doc_token_frequency[tokens[i]] += 1;
   }
   _finish_document(size);
 }
@@ -123,7 +125,7 @@ void BM25::_token_frequency(const std::string_view* tokens, std::size_t size,
       const std::uint32_t slot = slots[s];
       if (slot == EMPTY) {
         slots[s] = static_cast<std::uint32_t>(out.size());
-        out.push_back(Distinct{i, 1, hash});
+        out.push_back(Distinct{i, 1, hash, 0});
         break;
       }
       Distinct& d = out[slot];
@@ -148,9 +150,32 @@ void BM25::_token_frequency(const std::int64_t* tokens, std::size_t size,
     if (!out.empty() && tokens[out.back().first] == id) {
       ++out.back().count;
     } else {
-      out.push_back(Distinct{index, 1, 0});
+      out.push_back(Distinct{index, 1, 0, 0});
     }
   }
+}
+
+void BM25::_sort_by_key(const std::string_view* tokens, std::vector<Distinct>& distinct) {
+  // Most comparisons are settled by the first eight bytes as one integer;
+  // equal prefixes fall back to comparing the bytes (unsigned, as memcmp).
+  for (Distinct& d : distinct) {
+    const std::string_view token = tokens[d.first];
+    unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    if (!token.empty()) {
+      std::memcpy(bytes, token.data(), token.size() < 8 ? token.size() : 8);
+    }
+    std::uint64_t prefix = 0;
+    for (unsigned char byte : bytes) {
+      prefix = (prefix << 8) | byte;
+    }
+    d.prefix = prefix;
+  }
+  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
+    if (x.prefix != y.prefix) {
+      return x.prefix < y.prefix;
+    }
+    return tokens[x.first] < tokens[y.first];
+  });
 }
 
 double BM25::_document_saturation(std::size_t length) const {
@@ -167,9 +192,7 @@ void BM25::encode_document(const std::string_view* tokens, std::size_t size,
   _check_ready();
   std::vector<Distinct> distinct;
   _token_frequency(tokens, size, distinct);
-  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
-    return tokens[x.first] < tokens[y.first];
-  });
+  _sort_by_key(tokens, distinct);
   const double K = _document_saturation(size);
   out.reserve(distinct.size());
   for (const Distinct& d : distinct) {
@@ -233,9 +256,7 @@ void BM25::encode_query(const std::string_view* tokens, std::size_t size,
   // A repeated query token keeps one weight: query frequency does not count.
   std::vector<Distinct> distinct;
   _token_frequency(tokens, size, distinct);
-  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
-    return tokens[x.first] < tokens[y.first];
-  });
+  _sort_by_key(tokens, distinct);
   out.reserve(distinct.size());
   for (const Distinct& d : distinct) {
     out.push_back(IndexedWeight{d.first, _idf(tokens[d.first], d.hash)});

@@ -109,15 +109,18 @@ class BM25 {
     std::size_t first;  // index of the first occurrence
     std::size_t count;
     std::uint64_t hash;
+    std::uint64_t prefix;  // first eight bytes, big-endian, zero-padded
   };
 
   void _train(const std::string_view* tokens, std::size_t size);
   void _train(const std::int64_t* tokens, std::size_t size);
   void _finish_document(std::size_t length);
   void _check_ready() const;
-  // Distinct tokens of the list with their counts, in ascending key order.
+  // Distinct tokens of the list with their counts: in first-occurrence
+  // order for strings (see _sort_by_key), in ascending order for ids.
   void _token_frequency(const std::string_view* tokens, std::size_t size,
                         std::vector<Distinct>& out) const;
+  static void _sort_by_key(const std::string_view* tokens, std::vector<Distinct>& distinct);
   void _token_frequency(const std::int64_t* tokens, std::size_t size,
                         std::vector<Distinct>& out) const;
   double _idf(std::string_view key, std::uint64_t hash) const;

@@ -24,7 +24,9 @@ void TokenCounts::Reserve(std::size_t count) {
   if (count > INDEX_MASK - 1) {
     throw std::length_error("TokenCounts: too many tokens");
   }
-  entries_.reserve(count);
+  if (count > entries_.capacity()) {
+    entries_.reserve(count > 2 * entries_.capacity() ? count : 2 * entries_.capacity());
+  }
   std::size_t capacity = slots_.empty() ? 16 : slots_.size();
   while (capacity < 2 * count) {
     capacity *= 2;

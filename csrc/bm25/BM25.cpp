@@ -125,7 +125,7 @@ void BM25::_token_frequency(const std::string_view* tokens, std::size_t size,
       const std::uint32_t slot = slots[s];
       if (slot == EMPTY) {
         slots[s] = static_cast<std::uint32_t>(out.size());
-        out.push_back(Distinct{i, 1, hash, 0});
+        out.push_back(Distinct{i, 1, hash});
         break;
       }
       Distinct& d = out[slot];
@@ -150,32 +150,44 @@ void BM25::_token_frequency(const std::int64_t* tokens, std::size_t size,
     if (!out.empty() && tokens[out.back().first] == id) {
       ++out.back().count;
     } else {
-      out.push_back(Distinct{index, 1, 0, 0});
+      out.push_back(Distinct{index, 1, 0});
     }
   }
 }
 
 void BM25::_sort_by_key(const std::string_view* tokens, std::vector<Distinct>& distinct) {
-  // Most comparisons are settled by the first eight bytes as one integer;
-  // equal prefixes fall back to comparing the bytes (unsigned, as memcmp).
-  for (Distinct& d : distinct) {
-    const std::string_view token = tokens[d.first];
-    unsigned char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    if (!token.empty()) {
-      std::memcpy(bytes, token.data(), token.size() < 8 ? token.size() : 8);
-    }
+  // Most comparisons are settled by the first eight bytes read as one
+  // big-endian integer (zero-padded); equal prefixes fall back to comparing
+  // the bytes (unsigned, as memcmp). Sorting compact (prefix, position)
+  // pairs moves less than sorting the records themselves.
+  std::vector<std::pair<std::uint64_t, std::size_t>> order(distinct.size());
+  for (std::size_t i = 0; i < distinct.size(); ++i) {
+    const std::string_view token = tokens[distinct[i].first];
     std::uint64_t prefix = 0;
-    for (unsigned char byte : bytes) {
-      prefix = (prefix << 8) | byte;
+    if (token.size() >= 8) {
+      std::memcpy(&prefix, token.data(), 8);
+    } else if (!token.empty()) {
+      std::memcpy(&prefix, token.data(), token.size());
     }
-    d.prefix = prefix;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    prefix = __builtin_bswap64(prefix);
+#endif
+    order[i] = {prefix, i};
   }
-  std::sort(distinct.begin(), distinct.end(), [tokens](const Distinct& x, const Distinct& y) {
-    if (x.prefix != y.prefix) {
-      return x.prefix < y.prefix;
-    }
-    return tokens[x.first] < tokens[y.first];
-  });
+  std::sort(order.begin(), order.end(),
+            [tokens, &distinct](const std::pair<std::uint64_t, std::size_t>& x,
+                                const std::pair<std::uint64_t, std::size_t>& y) {
+              if (x.first != y.first) {
+                return x.first < y.first;
+              }
+              return tokens[distinct[x.second].first] < tokens[distinct[y.second].first];
+            });
+  std::vector<Distinct> sorted;
+  sorted.reserve(distinct.size());
+  for (const auto& entry : order) {
+    sorted.push_back(distinct[entry.second]);
+  }
+  distinct.swap(sorted);
 }
 
 double BM25::_document_saturation(std::size_t length) const {

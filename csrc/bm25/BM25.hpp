@@ -109,7 +109,6 @@ class BM25 {
     std::size_t first;  // index of the first occurrence
     std::size_t count;
     std::uint64_t hash;
-    std::uint64_t prefix;  // first eight bytes, big-endian, zero-padded
   };
 
   void _train(const std::string_view* tokens, std::size_t size);

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
+#include <utility>
+#include <vector>
 #include <stdexcept>
 #include <string>
 
@@ -143,18 +144,18 @@ const JSON* FindMember(const JSON& root, const char* name) {
 
 std::string BM25::to_json() const {
   // Sorted first, so that every insertion lands at the end of the object.
-  std::vector<std::size_t> order(_doc_token_frequency.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [this](std::size_t x, std::size_t y) {
-    return _doc_token_frequency.KeyAt(x) < _doc_token_frequency.KeyAt(y);
-  });
+  std::vector<std::pair<std::string_view, std::int64_t>> entries;
+  entries.reserve(_doc_token_frequency.size());
+  _doc_token_frequency.ForEach(
+      [&entries](std::string_view token, std::int64_t count) { entries.emplace_back(token, count); });
+  std::sort(entries.begin(), entries.end());
   JSON root;
   JSON& frequency = root["_doc_token_frequency"];
   frequency = json::Object();
-  for (std::size_t i : order) {
-    frequency[std::string(_doc_token_frequency.KeyAt(i))] = _doc_token_frequency.CountAt(i);
+  for (const auto& [token, count] : entries) {
+    frequency[std::string(token)] = count;
   }
-  order = std::vector<std::size_t>();
+  entries = decltype(entries)();
   root["_doc_count"] = _doc_count;
   root["_doc_length_average"] = _doc_length_average;
   root["_b"] = _b;
@@ -216,13 +217,12 @@ void BM25::load(std::string_view json_data) {
   // Tokens that the text does not mention keep their current counts.
   if (!_doc_token_frequency.empty()) {
     loaded.Reserve(loaded.size() + _doc_token_frequency.size());
-    for (std::size_t i = 0; i < _doc_token_frequency.size(); ++i) {
-      const std::string_view token = _doc_token_frequency.KeyAt(i);
+    _doc_token_frequency.ForEach([&loaded](std::string_view token, std::int64_t count) {
       const std::uint64_t hash = loaded.Hash(token);
       if (loaded.Find(token, hash) == nullptr) {
-        loaded.Upsert(token, hash) = _doc_token_frequency.CountAt(i);
+        loaded.Upsert(token, hash) = count;
       }
-    }
+    });
   }
   _doc_token_frequency.swap(loaded);
   _doc_count = doc_count;

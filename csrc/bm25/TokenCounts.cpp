@@ -21,62 +21,60 @@ std::uint64_t TokenCounts::ProcessSeed() noexcept {
 }
 
 void TokenCounts::Reserve(std::size_t count) {
-  if (count > INDEX_MASK - 1) {
-    throw std::length_error("TokenCounts: too many tokens");
-  }
-  if (count > entries_.capacity()) {
-    entries_.reserve(count > 2 * entries_.capacity() ? count : 2 * entries_.capacity());
-  }
-  std::size_t capacity = slots_.empty() ? 16 : slots_.size();
+  std::size_t capacity = buckets_.empty() ? 16 : buckets_.size();
   while (capacity < 2 * count) {
     capacity *= 2;
   }
-  if (capacity != slots_.size()) {
+  if (capacity != buckets_.size()) {
     Rehash(capacity);
   }
 }
 
 std::int64_t& TokenCounts::Upsert(std::string_view key, std::uint64_t hash) {
-  if (!entries_.empty()) {
-    const std::int64_t* found = Find(key, hash);
-    if (found != nullptr) {
-      return const_cast<std::int64_t&>(*found);
+  if (key.size() >= MAX_KEY_BYTES) {
+    throw std::length_error("TokenCounts: token too long");
+  }
+  if (const std::int64_t* found = Find(key, hash)) {
+    return const_cast<std::int64_t&>(*found);
+  }
+  if (2 * (size_ + 1) > buckets_.size()) {
+    Rehash(buckets_.empty() ? 16 : 2 * buckets_.size());
+  }
+  Bucket fresh{static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(key.size()) + 1,
+               0, {}};
+  if (key.size() <= INLINE_BYTES) {
+    if (!key.empty()) {
+      std::memcpy(fresh.key, key.data(), key.size());
     }
+  } else {
+    const std::uint64_t offset = arena_.size();
+    arena_.append(key.data(), key.size());  // the only step that can fail
+    std::memcpy(fresh.key, &offset, sizeof(offset));
   }
-  if (2 * (entries_.size() + 1) > slots_.size()) {
-    if (entries_.size() + 1 > INDEX_MASK - 1) {
-      throw std::length_error("TokenCounts: too many tokens");
-    }
-    Rehash(slots_.empty() ? 16 : 2 * slots_.size());
-  }
-  // Grow both stores before changing either, so that a failed allocation
-  // leaves the table as it was.
-  if (entries_.size() == entries_.capacity()) {
-    entries_.reserve(entries_.empty() ? 16 : 2 * entries_.size());
-  }
-  const std::size_t offset = arena_.size();
-  arena_.append(key.data(), key.size());
-  entries_.push_back(Entry{hash, offset, key.size(), 0});
   std::size_t s = hash & mask_;
-  while (slots_[s] != 0) {
+  while (buckets_[s].length != 0) {
     s = (s + 1) & mask_;
   }
-  slots_[s] = (hash & TAG_MASK) | entries_.size();
-  return entries_.back().count;
+  buckets_[s] = fresh;
+  ++size_;
+  return buckets_[s].count;
 }
 
 void TokenCounts::Rehash(std::size_t capacity) {
-  std::vector<std::uint64_t> slots(capacity, 0);
+  std::vector<Bucket> buckets(capacity, Bucket{0, 0, 0, {}});
   const std::size_t mask = capacity - 1;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    const std::uint64_t hash = entries_[i].hash;
-    std::size_t s = hash & mask;
-    while (slots[s] != 0) {
+  for (const Bucket& bucket : buckets_) {
+    if (bucket.length == 0) {
+      continue;
+    }
+    const std::string_view key = KeyOf(bucket);
+    std::size_t s = HashBytes(key.data(), key.size(), seed_) & mask;
+    while (buckets[s].length != 0) {
       s = (s + 1) & mask;
     }
-    slots[s] = (hash & TAG_MASK) | (i + 1);
+    buckets[s] = bucket;
   }
-  slots_.swap(slots);
+  buckets_.swap(buckets);
   mask_ = mask;
 }
 

@@ -273,10 +273,31 @@ TEST(TokenCountsTest, ManyKeysIncludingEmptyAndBinary) {
     EXPECT_EQ(*found, value);
   }
   EXPECT_EQ(counts.Find("absent"), nullptr);
+  std::size_t visited = 0;
+  counts.ForEach([&](std::string_view key, std::int64_t count) {
+    ++visited;
+    EXPECT_EQ(expected.at(std::string(key)), count);
+  });
+  EXPECT_EQ(visited, expected.size());
   TokenCounts copy = counts;
   copy["new"] = 1;
+  copy[std::string(39, 'k')] += 5;
   EXPECT_EQ(counts.Find("new"), nullptr);
-  EXPECT_EQ(*copy.Find(counts.KeyAt(0)), counts.CountAt(0));
+  EXPECT_EQ(*copy.Find(std::string(39, 'k')), expected.at(std::string(39, 'k')) + 5);
+  EXPECT_EQ(*counts.Find(std::string(39, 'k')), expected.at(std::string(39, 'k')));
+}
+
+TEST(TokenCountsTest, KeysAroundTheInlineLength) {
+  TokenCounts counts;
+  for (std::size_t length = 0; length < 40; ++length) {
+    counts[std::string(length, 'x')] = static_cast<std::int64_t>(length);
+    counts[std::string(length, 'y')] = -static_cast<std::int64_t>(length);
+  }
+  for (std::size_t length = 0; length < 40; ++length) {
+    EXPECT_EQ(*counts.Find(std::string(length, 'x')), static_cast<std::int64_t>(length));
+    EXPECT_EQ(*counts.Find(std::string(length, 'y')), -static_cast<std::int64_t>(length));
+  }
+  EXPECT_EQ(counts.Find(std::string(40, 'x')), nullptr);
 }
 
 TEST(BM25FileTest, GoldenTextOfTheExample) {

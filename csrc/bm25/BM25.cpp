@@ -156,23 +156,12 @@ void BM25::_token_frequency(const std::int64_t* tokens, std::size_t size,
 }
 
 void BM25::_sort_by_key(const std::string_view* tokens, std::vector<Distinct>& distinct) {
-  // Most comparisons are settled by the first eight bytes read as one
-  // big-endian integer (zero-padded); equal prefixes fall back to comparing
-  // the bytes (unsigned, as memcmp). Sorting compact (prefix, position)
-  // pairs moves less than sorting the records themselves.
+  // Most comparisons are settled by BigEndianPrefix; equal prefixes fall
+  // back to comparing the bytes. Sorting compact (prefix, position) pairs
+  // moves less than sorting the records themselves.
   std::vector<std::pair<std::uint64_t, std::size_t>> order(distinct.size());
   for (std::size_t i = 0; i < distinct.size(); ++i) {
-    const std::string_view token = tokens[distinct[i].first];
-    std::uint64_t prefix = 0;
-    if (token.size() >= 8) {
-      std::memcpy(&prefix, token.data(), 8);
-    } else if (!token.empty()) {
-      std::memcpy(&prefix, token.data(), token.size());
-    }
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    prefix = __builtin_bswap64(prefix);
-#endif
-    order[i] = {prefix, i};
+    order[i] = {BigEndianPrefix(tokens[distinct[i].first]), i};
   }
   std::sort(order.begin(), order.end(),
             [tokens, &distinct](const std::pair<std::uint64_t, std::size_t>& x,

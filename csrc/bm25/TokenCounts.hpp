@@ -129,6 +129,22 @@ class TokenCounts {
   std::uint64_t seed_;
 };
 
+// The first eight bytes of `key` as a big-endian integer, zero-padded:
+// comparing two prefixes orders keys as comparing their bytes would, except
+// that equal prefixes need a look at the whole keys.
+inline std::uint64_t BigEndianPrefix(std::string_view key) noexcept {
+  std::uint64_t prefix = 0;
+  if (key.size() >= 8) {
+    std::memcpy(&prefix, key.data(), 8);
+  } else if (!key.empty()) {
+    std::memcpy(&prefix, key.data(), key.size());
+  }
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  prefix = __builtin_bswap64(prefix);
+#endif
+  return prefix;
+}
+
 inline std::uint64_t TokenCounts::HashBytes(const char* data, std::size_t size,
                                             std::uint64_t seed) noexcept {
   // Multiply-fold mixing over 16-byte blocks: a handful of cycles for the

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "json/JSON.hpp"
+
 namespace {
 
 using kelp::typing::text::BM25;
@@ -305,6 +307,29 @@ TEST(BM25FileTest, GoldenTextOfTheExample) {
   TempDir dir;
   Example().dump(dir / "model.json");
   EXPECT_EQ(ReadFile(dir / "model.json"), EXAMPLE_FILE);
+}
+
+TEST(BM25FileTest, TokensAreWrittenInByteOrderWhateverTheirLength) {
+  // Around the 8- and 16-byte prefixes that the sorting compares inline.
+  Strings tokens = {"", "a", std::string("a\0", 2), std::string("a\0\0", 3), "abcdefgh",
+                    std::string("abcdefgh\0", 9), "abcdefghijklmnop", "abcdefghijklmnopq",
+                    "abcdefghijklmnopa", "abcdefghijklmnopqrstuvwxyz", "abcdefghijklmnopqrstuvwxy",
+                    "\xff", "\x80" "abc", "abcdefgi", "abcdefgh\xff", "b"};
+  BM25 model;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    model.train(Strings(i + 1, tokens[i]));
+  }
+  std::map<std::string, std::size_t> expected;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    expected[tokens[i]] = i + 1;
+  }
+  std::string members;
+  for (const auto& [token, count] : expected) {
+    members += members.empty() ? "" : ",\n";
+    members += "    \"" + kelp::typing::text::json::json_escape(token) + "\" : " + std::to_string(count);
+  }
+  const std::string text = model.to_json();
+  EXPECT_NE(text.find("{\n" + members + "\n  }"), std::string::npos) << text;
 }
 
 TEST(BM25FileTest, UntrainedModel) {

@@ -762,6 +762,15 @@ def build_hmm(corpus, lexicon_words, chars, simplified=None):
     def log(n, total):
         return math.log(n / total) if n > 0 else None
 
+    # A row the counts never fill (with no word of three characters, M is
+    # never left) is split evenly over the moves the labels allow, so that
+    # every row is a distribution.
+    if not any(start[s] for s in STATES):
+        start.update({"B": 1, "S": 1})
+    for a, allowed in zip(STATES, ("EM", "BS", "EM", "BS")):
+        if not any(trans[a, b] for b in STATES):
+            for b in allowed:
+                trans[a, b] = 1
     start_total = sum(start[s] for s in STATES)
     start_lp = [log(start[s], start_total) for s in STATES]
     trans_lp = []

@@ -619,6 +619,9 @@ def _with_tags(freqs, tag_tables):
     out = {}
     for w in sorted(freqs):
         tag = DEFAULT_TAG
+        if all(unicodedata.category(ch)[0] in "PS" for ch in w):
+            out[w] = (freqs[w], "w")
+            continue
         for table in tag_tables:
             if w in table:
                 tag = table[w]
@@ -647,8 +650,8 @@ class Traditional:
 
     Word pairs come from the GSD traditional train split, which holds the
     GSDSimp train sentences word for word in traditional script, and from
-    CC-CEDICT's headwords. Character pairs are voted by every word pair of
-    equal length.
+    CC-CEDICT's headwords (not those it calls a variant of another word).
+    Character pairs are voted by every word pair of equal length.
     """
 
     def __init__(self, root, cedict):
@@ -672,8 +675,10 @@ class Traditional:
             if [len(w) for w, _ in s_sent] == [len(w) for w, _ in t_sent]:
                 for (s, _), (t, _) in zip(s_sent, t_sent):
                     pair(s, t)
-        for trad, simp, _senses in cedict:
-            pair(simp, trad)
+        for trad, simp, senses in cedict:
+            # "variant of ..." headwords are rare spellings ("昰" for "是")
+            if not any("variant of" in sense for sense in senses):
+                pair(simp, trad)
         self.char_form = {s: _pick(c) for s, c in char_votes.items()}
         # traditional character -> its simplified character
         self.simplified = {}

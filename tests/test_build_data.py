@@ -210,6 +210,8 @@ def test_tags_come_from_the_treebank_first(built):
     assert full["的"][1] == "u"  # DEC in dev, PRT in the n-grams
     assert full["喝"][1] == "v"  # wordnet and CC-CEDICT
     assert full["一心一意"][1] == "i"  # THUOCL idiom list
+    assert full["，"][1] == "w"  # punctuation, whatever the sources say
+    assert full["首都"][1] == "x"  # nothing known
 
 
 # ---------------------------------------------------------------------------

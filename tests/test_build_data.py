@@ -3,11 +3,12 @@ and a check that the committed data is what the script makes of the real
 sources. The compiled module is not needed: the script is imported by path.
 """
 
-import importlib.util
+import importlib.machinery
 import math
 import os
 import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -17,14 +18,15 @@ SCRIPT = ROOT / "tools" / "build_data.py"
 PACKAGE_DATA = ROOT / "python" / "razoduviva" / "data"
 
 
-def _load_script():
-    spec = importlib.util.spec_from_file_location("build_data_under_test", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+def load_script(path, name):
+    loader = importlib.machinery.SourceFileLoader(name, str(path))
+    module = types.ModuleType(name)
+    module.__file__ = str(path)
+    loader.exec_module(module)
     return module
 
 
-bd = _load_script()
+bd = load_script(SCRIPT, "build_data_under_test")
 
 
 # ---------------------------------------------------------------------------

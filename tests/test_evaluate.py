@@ -1,8 +1,9 @@
 """Tests of tools/evaluate.py (imported by path; no compiled module needed)."""
 
-import importlib.util
+import importlib.machinery
 import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -10,9 +11,10 @@ import pytest
 ROOT = Path(__file__).resolve().parents[1]
 SCRIPT = ROOT / "tools" / "evaluate.py"
 
-spec = importlib.util.spec_from_file_location("evaluate_under_test", SCRIPT)
-ev = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(ev)
+loader = importlib.machinery.SourceFileLoader("evaluate_under_test", str(SCRIPT))
+ev = types.ModuleType(loader.name)
+ev.__file__ = str(SCRIPT)
+loader.exec_module(ev)
 
 GOLD = """\
 # sent_id = 1

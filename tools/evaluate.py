@@ -20,10 +20,11 @@ path of a .py file.
 
 import argparse
 import importlib
-import importlib.util
+import importlib.machinery
 import os
 import sys
 import time
+import types
 
 DATA_FILES = {
     "dict_path": "dict.txt",
@@ -142,24 +143,35 @@ def score(gold_sentences, cut, vocab=None):
     }
 
 
-def load_object(spec):
+def load_file(path, name):
+    """The Python file at `path`, imported as module `name`."""
+    loader = importlib.machinery.SourceFileLoader(name, path)
+    module = types.ModuleType(name)
+    module.__file__ = path
+    sys.modules[name] = module
+    loader.exec_module(module)
+    return module
+
+
+def load_object(target):
     """MODULE:NAME, MODULE a dotted name or a .py path."""
-    module_name, sep, attr = spec.rpartition(":")
+    module_name, sep, attr = target.rpartition(":")
     if not sep or not module_name or not attr:
-        raise SystemExit("evaluate.py: expected MODULE:NAME, got %r" % spec)
+        raise SystemExit("evaluate.py: expected MODULE:NAME, got %r" % target)
     if module_name.endswith(".py") or os.sep in module_name:
         path = os.path.abspath(module_name)
-        name = "_segmenter_" + os.path.splitext(os.path.basename(path))[0]
-        spec_ = importlib.util.spec_from_file_location(name, path)
-        if spec_ is None:
-            raise SystemExit("evaluate.py: cannot import %s" % path)
-        module = importlib.util.module_from_spec(spec_)
-        sys.modules[name] = module
-        spec_.loader.exec_module(module)
+        if not os.path.isfile(path):
+            raise SystemExit("evaluate.py: no file %s" % path)
+        module = load_file(path, "_segmenter_" + os.path.splitext(os.path.basename(path))[0])
     else:
-        module = importlib.import_module(module_name)
+        try:
+            module = importlib.import_module(module_name)
+        except ImportError as e:
+            raise SystemExit("evaluate.py: cannot import %s: %s" % (module_name, e))
     obj = module
     for part in attr.split("."):
+        if not hasattr(obj, part):
+            raise SystemExit("evaluate.py: %s has no %s" % (module_name, attr))
         obj = getattr(obj, part)
     return obj
 

@@ -40,18 +40,9 @@ inline void SplitViews(std::string_view src, std::vector<std::string_view>& res,
 // The same split, with pieces copied into strings.
 inline void Split(std::string_view src, std::vector<std::string>& res, std::string_view pattern,
                   size_t maxsplit = std::string::npos) {
-  res.clear();
-  size_t start = 0;
-  while (start < src.size()) {
-    const size_t found = pattern.empty() ? std::string_view::npos
-                                         : src.find_first_of(pattern, start);
-    if (found == std::string_view::npos || res.size() >= maxsplit) {
-      res.emplace_back(src.substr(start));
-      return;
-    }
-    res.emplace_back(src.substr(start, found - start));
-    start = found + 1;
-  }
+  std::vector<std::string_view> pieces;
+  SplitViews(src, pieces, pattern, maxsplit);
+  res.assign(pieces.begin(), pieces.end());
 }
 
 // White space of the data files: bytes 0x09 to 0x0D and 0x20. Bytes of 0x80

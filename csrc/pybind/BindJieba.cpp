@@ -1,7 +1,213 @@
+// The Python class Jieba over the tokenizer facade.
+//
+// A cut converts the sentence with the interpreter lock held, releases the
+// lock for the whole segmentation (so other Python threads run, and several
+// threads may cut with one object at once: the facade is read-only), and
+// re-acquires it to build the list of words.
+//
+// Failures of the core reach Python as the most specific built-in exception,
+// chosen by the C++ type, never by the message: a data file that cannot be
+// opened is an OSError subclass (FileNotFoundError, PermissionError,
+// IsADirectoryError ... from its errno), malformed content a ValueError
+// naming the file and the line, a text of 4 GiB or more a ValueError.
+#include <Python.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pybind11/typing.h>
+
 #include "pybind/Bind.hpp"
+#include "tokenizer/jieba/Jieba.hpp"
+#include "tokenizer/jieba/WordSpan.hpp"
+#include "tokenizer/limonp/Errors.hpp"
 
 namespace kelp::typing::text::pybind {
 
-void BindTokenizder(pybind11::module_& /*m*/) {}
+// A sentence as the cut methods take it: the UTF-8 bytes of a str, or the
+// bytes of a bytes or bytearray object.
+//
+// A str lends its cached UTF-8 form and a bytes object its buffer; both are
+// immutable and `owner` keeps them alive, so the cut reads them in place
+// with the lock released. A bytearray is copied, since another thread could
+// resize it meanwhile.
+struct Sentence {
+  pybind11::object owner;
+  const char* data = nullptr;
+  size_t size = 0;
+  std::string copy;
+  // True for a str: the words can then be cut out of it by code point,
+  // which needs no UTF-8 decoding.
+  bool is_str = false;
+
+  std::string_view View() const { return owner ? std::string_view(data, size) : copy; }
+};
+
+}  // namespace kelp::typing::text::pybind
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<kelp::typing::text::pybind::Sentence> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Sentence, const_name("str"));
+
+  bool load(handle src, bool /*convert*/) {
+    PyObject* obj = src.ptr();
+    if (PyUnicode_Check(obj)) {
+      Py_ssize_t size = 0;
+      const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+      if (data == nullptr) {
+        // Lone surrogates have no UTF-8 form: not a sentence.
+        PyErr_Clear();
+        return false;
+      }
+      value.owner = reinterpret_borrow<object>(src);
+      value.data = data;
+      value.size = static_cast<size_t>(size);
+      value.is_str = true;
+      return true;
+    }
+    if (PyBytes_Check(obj)) {
+      value.owner = reinterpret_borrow<object>(src);
+      value.data = PyBytes_AS_STRING(obj);
+      value.size = static_cast<size_t>(PyBytes_GET_SIZE(obj));
+      return true;
+    }
+    if (PyByteArray_Check(obj)) {
+      value.copy.assign(PyByteArray_AS_STRING(obj), static_cast<size_t>(PyByteArray_GET_SIZE(obj)));
+      return true;
+    }
+    return false;
+  }
+
+  static handle cast(const kelp::typing::text::pybind::Sentence&, return_value_policy, handle) {
+    return none().release();
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace kelp::typing::text::pybind {
+
+namespace py = ::pybind11;
+using jieba::Jieba;
+using jieba::WordSpan;
+using Words = py::typing::List<py::str>;
+
+namespace {
+
+// Raises `error` as OSError(errno, message, path): calling OSError with an
+// errno picks the subclass (FileNotFoundError for ENOENT and so on).
+void RaiseOSError(const limonp::FileError& error) {
+  PyObject* path = PyUnicode_DecodeFSDefaultAndSize(error.path().data(),
+                                                    static_cast<Py_ssize_t>(error.path().size()));
+  if (path == nullptr) {
+    return;  // the decoding error is raised instead
+  }
+  PyObject* message = PyUnicode_DecodeUTF8(error.what(), static_cast<Py_ssize_t>(std::strlen(error.what())),
+                                           "surrogateescape");
+  if (message == nullptr) {
+    Py_DECREF(path);
+    return;
+  }
+  const int number = error.error_number() != 0 ? error.error_number() : EIO;
+  PyObject* exc = PyObject_CallFunction(PyExc_OSError, "iOO", number, message, path);
+  Py_DECREF(message);
+  Py_DECREF(path);
+  if (exc == nullptr) {
+    return;
+  }
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
+  Py_DECREF(exc);
+}
+
+void RaiseValueError(const char* what) {
+  PyObject* message = PyUnicode_DecodeUTF8(what, static_cast<Py_ssize_t>(std::strlen(what)),
+                                           "surrogateescape");
+  if (message == nullptr) {
+    return;
+  }
+  PyErr_SetObject(PyExc_ValueError, message);
+  Py_DECREF(message);
+}
+
+void TranslateCoreErrors(std::exception_ptr thrown) {
+  try {
+    if (thrown) {
+      std::rethrow_exception(thrown);
+    }
+  } catch (const limonp::FileError& e) {
+    RaiseOSError(e);
+  } catch (const limonp::DataError& e) {
+    RaiseValueError(e.what());
+  } catch (const std::length_error& e) {
+    RaiseValueError(e.what());
+  }
+}
+
+// The list of the words at `spans` of `sentence`, each decoded strictly from
+// UTF-8 (a word that is not valid UTF-8 raises UnicodeDecodeError). Words of
+// a str are cut out of the str itself by code point: its UTF-8 form is
+// valid, so each span is whole code points, and no decoding is needed.
+Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
+  if (list == nullptr) {
+    throw py::error_already_set();
+  }
+  const std::string_view bytes = sentence.View();
+  for (size_t k = 0; k < spans.size(); ++k) {
+    const WordSpan& span = spans[k];
+    PyObject* word;
+    if (sentence.is_str) {
+      const auto start = static_cast<Py_ssize_t>(span.rune_offset);
+      word = PyUnicode_Substring(sentence.owner.ptr(), start, start + span.rune_length);
+    } else {
+      word = PyUnicode_DecodeUTF8(bytes.data() + span.byte_offset,
+                                  static_cast<Py_ssize_t>(span.byte_length), "strict");
+    }
+    if (word == nullptr) {
+      Py_DECREF(list);
+      throw py::error_already_set();
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), word);
+  }
+  return py::reinterpret_steal<Words>(list);
+}
+
+template <bool kSearch>
+Words CutSentence(const Jieba& self, const Sentence& sentence) {
+  std::vector<WordSpan> spans;
+  {
+    py::gil_scoped_release unlocked;
+    if constexpr (kSearch) {
+      self.CutQuery(sentence.View(), spans, true);
+    } else {
+      self.Cut(sentence.View(), spans, true);
+    }
+  }
+  return WordsToList(sentence, spans);
+}
+
+}  // namespace
+
+void BindJieba(py::module_& m) {
+  py::register_local_exception_translator(TranslateCoreErrors);
+
+  py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
+      .def(py::init<const std::string&, const std::string&, const std::string&, const std::string&,
+                    const std::string&>(),
+           py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
+           py::arg("idf_path"), py::arg("stop_word_path"))
+      .def("cut", &CutSentence<false>, py::arg("sentence"))
+      .def("cut_for_search", &CutSentence<true>, py::arg("sentence"));
+}
+
+void BindTokenizder(py::module_& m) { BindJieba(m); }
 
 }  // namespace kelp::typing::text::pybind

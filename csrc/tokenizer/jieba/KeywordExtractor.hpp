@@ -67,6 +67,7 @@ class KeywordExtractor {
     const std::string content = ReadAll(ifs, path);
 
     std::vector<WordTable::Entry> entries;
+    entries.reserve(LineCount(content));
     std::vector<std::string_view> buf;
     double sum = 0.0;
     size_t lineno = 0;
@@ -96,6 +97,7 @@ class KeywordExtractor {
     LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
     const std::string content = ReadAll(ifs, path);
     std::vector<WordTable::Entry> entries;
+    entries.reserve(LineCount(content));
     ForEachLine(content, [&](std::string_view line) { entries.emplace_back(line, 0.0); });
     stop_word_set_.Assign(entries, false);
   }
@@ -103,6 +105,15 @@ class KeywordExtractor {
   // The whole content of an open file. A read error is a file failure.
   static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
     std::string content;
+    // One block of the right size for a regular file; the loop below still
+    // reads whatever is there.
+    ifs.seekg(0, std::ios::end);
+    const std::streamoff size = ifs.tellg();
+    ifs.seekg(0, std::ios::beg);
+    if (size > 0) {
+      content.reserve(static_cast<size_t>(size));
+    }
+    ifs.clear();
     char chunk[1 << 16];
     errno = 0;
     while (ifs.read(chunk, sizeof(chunk)) || ifs.gcount() > 0) {
@@ -111,6 +122,14 @@ class KeywordExtractor {
     const int error = errno != 0 ? errno : EIO;
     LIMONP_CHECK(!ifs.bad()).OnFile(path, error) << "read " << path << " failed";
     return content;
+  }
+
+  static size_t LineCount(std::string_view content) {
+    size_t lines = 0;
+    for (const char c : content) {
+      lines += c == '\n';
+    }
+    return lines + 1;
   }
 
   // Calls `handle(line)` for every line of `content`: lines end at a line

@@ -11,6 +11,7 @@
 // IsADirectoryError ... from its errno), malformed content a ValueError
 // naming the file and the line, a text of 4 GiB or more a ValueError.
 #include <Python.h>
+#include <malloc.h>
 
 #include <cerrno>
 #include <cstring>
@@ -180,6 +181,25 @@ Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans) 
   return py::reinterpret_steal<Words>(list);
 }
 
+// Loading builds large temporary buffers (file contents, sort orders, the
+// trie under construction). Once they are freed, most of that memory sits in
+// the allocator's free lists, counted as resident; give it back to the
+// system, as a facade is typically built once in a long-lived process.
+void ReleaseFreeHeap() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
+std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string& hmm_path,
+                                 const std::string& user_dict_path, const std::string& idf_path,
+                                 const std::string& stop_word_path) {
+  std::shared_ptr<Jieba> facade(
+      new Jieba(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path));
+  ReleaseFreeHeap();
+  return facade;
+}
+
 template <bool kSearch>
 Words CutSentence(const Jieba& self, const Sentence& sentence) {
   std::vector<WordSpan> spans;
@@ -200,9 +220,7 @@ void BindJieba(py::module_& m) {
   py::register_local_exception_translator(TranslateCoreErrors);
 
   py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
-      .def(py::init<const std::string&, const std::string&, const std::string&, const std::string&,
-                    const std::string&>(),
-           py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
+      .def(py::init(&MakeJieba), py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
            py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &CutSentence<false>, py::arg("sentence"))
       .def("cut_for_search", &CutSentence<true>, py::arg("sentence"));

@@ -120,6 +120,15 @@ def test_wrong_arguments_raise_type_error(files, jieba):
         jieba.cut(text="a")
 
 
+def test_paths_with_a_null_byte_are_refused(files, capfd):
+    # The system would cut such a path short and open another file.
+    for name in ("dict_path", "hmm_path", "user_dict_path", "idf_path", "stop_word_path"):
+        path = files.kwargs()[name] or files.dict_path
+        with pytest.raises(ValueError, match=f"{name}: embedded null byte"):
+            files.jieba(**{name: path + "\0.bak"})
+    assert capfd.readouterr().err == ""
+
+
 def test_stub_names_match_the_module():
     stub = os.path.join(os.path.dirname(razoduviva.__file__), "__init__.pyi")
     with open(stub, encoding="utf-8") as f:

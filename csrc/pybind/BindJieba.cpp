@@ -191,9 +191,22 @@ void ReleaseFreeHeap() {
 #endif
 }
 
+// A path with a NUL byte would be cut short there by the system and name
+// another file; refuse it, as Python's own file functions do.
+void CheckPath(const char* name, const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw py::value_error(std::string(name) + ": embedded null byte");
+  }
+}
+
 std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string& hmm_path,
                                  const std::string& user_dict_path, const std::string& idf_path,
                                  const std::string& stop_word_path) {
+  CheckPath("dict_path", dict_path);
+  CheckPath("hmm_path", hmm_path);
+  CheckPath("user_dict_path", user_dict_path);
+  CheckPath("idf_path", idf_path);
+  CheckPath("stop_word_path", stop_word_path);
   std::shared_ptr<Jieba> facade(
       new Jieba(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path));
   ReleaseFreeHeap();

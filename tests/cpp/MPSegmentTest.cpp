@@ -163,6 +163,28 @@ TEST_F(MPSegmentTest, RuneLevelCutAppends) {
   EXPECT_EQ(ranges.size(), 2u);
 }
 
+TEST_F(MPSegmentTest, ReusedWordGraphGivesTheSameCut) {
+  const auto dict = Dict(kWorkedExample);
+  const MPSegment segment(dict.get());
+  jieba::RuneStrVector runes;
+  jieba::DecodeRunesInString(std::string("ABXABDAB"), runes);
+  std::vector<jieba::Dag> scratch;
+  std::vector<WordRange> with_scratch;
+  // A longer run first leaves stale records behind.
+  segment.Cut(runes.begin(), runes.end(), with_scratch, jieba::MAX_WORD_RUNES, scratch);
+  with_scratch.clear();
+  segment.Cut(runes.begin() + 2, runes.begin() + 5, with_scratch, jieba::MAX_WORD_RUNES, scratch);
+  std::vector<WordRange> fresh;
+  segment.Cut(runes.begin() + 2, runes.begin() + 5, fresh);
+  ASSERT_EQ(with_scratch.size(), fresh.size());
+  for (size_t i = 0; i < fresh.size(); ++i) {
+    EXPECT_EQ(with_scratch[i].first, fresh[i].first);
+    EXPECT_EQ(with_scratch[i].last, fresh[i].last);
+  }
+  EXPECT_EQ(fresh.size(), 2u);  // X, AB
+  EXPECT_EQ(scratch.size(), 3u);
+}
+
 TEST_F(MPSegmentTest, ConcurrentCutsMatchSerialCuts) {
   const auto dict = Dict(kWorkedExample);
   const MPSegment segment(dict.get());

@@ -160,25 +160,35 @@ TEST_F(TrieFixture, RunesOutsideTheRootTableAndWideNodes) {
   EXPECT_EQ(Word(trie, "Q`"), nullptr);
 }
 
-TEST_F(TrieFixture, MatchesABruteForceScanOnRandomWords) {
-  // Random words over a small alphabet give many shared prefixes.
-  std::mt19937 random(7);
-  const std::string alphabet[] = {"a", "b", "c", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"};
+// Random words over an alphabet give many shared prefixes. With 5 symbols
+// every node is scanned; with 14 (three beyond U+FFFF) most inner nodes and
+// the root have more than 8 children and are found through the wide table,
+// its filter, and for the root the table or, beyond U+FFFF, the wide table.
+class RandomTrieTest : public TrieFixture, public testing::WithParamInterface<int> {};
+
+TEST_P(RandomTrieTest, MatchesABruteForceScan) {
+  std::mt19937 random(7 + GetParam());
+  std::vector<std::string> alphabet = {"a", "b", "c", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"};
+  if (GetParam() > 5) {
+    alphabet.insert(alphabet.end(), {"d", "e", "f", "g", "\xE6\x96\x87", "\xEF\xBF\xBF",
+                                     "\xF0\x9F\x98\x81", "\xF4\x8F\xBF\xBF", "h"});
+  }
+  const size_t symbols = alphabet.size();
   std::vector<std::string> words;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < 150 * GetParam(); ++i) {
     std::string word;
     const int length = 1 + static_cast<int>(random() % 4);
     for (int k = 0; k < length; ++k) {
-      word += alphabet[random() % 5];
+      word += alphabet[random() % symbols];
     }
     words.push_back(word);
     Add(word);
   }
   const jieba::Trie trie(keys_, pointers_);
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < 60; ++round) {
     std::string text;
     for (int k = 0; k < 12; ++k) {
-      text += alphabet[random() % 5];
+      text += alphabet[random() % symbols];
     }
     const RuneStrVector runes = Text(text);
     std::vector<Dag> dags;
@@ -213,6 +223,8 @@ TEST_F(TrieFixture, MatchesABruteForceScanOnRandomWords) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(AlphabetSizes, RandomTrieTest, testing::Values(3, 14));
 
 TEST(TrieTest, KeysAndEntriesMustPair) {
   const std::vector<RuneVector> keys(2);

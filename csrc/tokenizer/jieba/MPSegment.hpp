@@ -7,10 +7,11 @@
 // starts stands alone, scored with the dictionary's minimum weight. Of two
 // choices with equal scores the first listed wins, so the shorter word.
 //
-// Cost per run: one word-graph vector (one allocation), then work linear in
-// the number of (position, word) pairs. The dictionary is borrowed and must
-// outlive the segmenter. Every cut is const and keeps its state in the call:
-// one segmenter serves any number of threads at once.
+// Cost: the sentence-level cuts build every run's word graph in one vector
+// per call; the work is linear in the number of (position, word) pairs. The
+// dictionary is borrowed and must outlive the segmenter. Every cut is const
+// and keeps its state in the call: one segmenter serves any number of
+// threads at once.
 #pragma once
 
 #include <string>
@@ -37,22 +38,32 @@ class MPSegment : public SegmentTagged {
   }
 
   void Cut(std::string_view sentence, std::vector<std::string>& words, size_t max_word_len) const {
-    CutToStrings(sentence, words, RuneCut{this, max_word_len});
+    CutToStrings(sentence, words, RuneCut{this, max_word_len, {}});
   }
 
   // The words with their offsets.
   void Cut(std::string_view sentence, std::vector<Word>& words,
            size_t max_word_len = MAX_WORD_RUNES) const {
-    CutToWords(sentence, words, RuneCut{this, max_word_len});
+    CutToWords(sentence, words, RuneCut{this, max_word_len, {}});
   }
 
   // Rune level: appends the words of [begin, end) to `ranges` as ranges.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            size_t max_word_len = MAX_WORD_RUNES) const {
+    std::vector<Dag> dags;
+    Cut(begin, end, ranges, max_word_len, dags);
+  }
+
+  // The same, with the word graph built in `dags`, which the caller keeps
+  // across runs so that its storage is allocated once per call rather than
+  // once per run. Its contents on entry do not matter; on return it holds the
+  // scored graph of this run.
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
+           size_t max_word_len, std::vector<Dag>& dags) const {
+    dags.clear();
     if (begin == end) {
       return;
     }
-    std::vector<Dag> dags;
     dict_trie_->Find(begin, end, dags, max_word_len);
     CalcDP(dags);
     CutByDag(begin, end, dags, ranges);
@@ -79,13 +90,14 @@ class MPSegment : public SegmentTagged {
   const DictTrie* GetDictTrie() const override { return dict_trie_; }
 
  private:
-  // The rune-level cut with a fixed word limit, for the sentence driver.
+  // The rune-level cut with a fixed word limit, for the sentence driver; it
+  // lives for one sentence-level call and reuses one word graph for all runs.
   struct RuneCut {
     const MPSegment* segment;
     size_t max_word_len;
-    void operator()(const RuneStr* begin, const RuneStr* end,
-                    std::vector<WordRange>& ranges) const {
-      segment->Cut(begin, end, ranges, max_word_len);
+    std::vector<Dag> dags;
+    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
+      segment->Cut(begin, end, ranges, max_word_len, dags);
     }
   };
 

@@ -113,6 +113,12 @@ class HMMSegment : public SegmentBase {
   // whose state is E or S.
   void InternalCut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) const {
     const size_t n = static_cast<size_t>(end - begin);
+    if (n == 1) {
+      // The last state is always E or S, so a lone rune is always one word:
+      // no need to decode (the mixed cut hands over many lone runes).
+      ranges.push_back(WordRange{begin, begin});
+      return;
+    }
     internal::ScratchBuffer<uint8_t, kLocalRunes> states(n);
     Decode(begin, n, states.data());
     const RuneStr* word_begin = begin;

@@ -25,11 +25,13 @@
 namespace kelp::typing::text::jieba {
 
 class FullSegment : public SegmentBase {
+  // The rune-level cut, as the sentence driver calls it; keeps one word
+  // graph for all the runs of a sentence-level call.
   struct RuneCut {
     const FullSegment* segment;
-    void operator()(const RuneStr* begin, const RuneStr* end,
-                    std::vector<WordRange>& ranges) const {
-      segment->Cut(begin, end, ranges);
+    std::vector<Dag> dags;
+    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
+      segment->Cut(begin, end, ranges, dags);
     }
   };
 
@@ -37,17 +39,25 @@ class FullSegment : public SegmentBase {
   explicit FullSegment(const DictTrie* dictTrie) : dict_trie_(dictTrie) {}
 
   void Cut(std::string_view sentence, std::vector<std::string>& words) const override {
-    CutToStrings(sentence, words, RuneCut{this});
+    CutToStrings(sentence, words, RuneCut{this, {}});
   }
 
   // The words with their offsets.
   void Cut(std::string_view sentence, std::vector<Word>& words) const {
-    CutToWords(sentence, words, RuneCut{this});
+    CutToWords(sentence, words, RuneCut{this, {}});
   }
 
   // Rune level: appends the full-mode words of [begin, end) to `ranges`.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) const {
     std::vector<Dag> dags;
+    Cut(begin, end, ranges, dags);
+  }
+
+  // The same, with the word graph built in `dags` (contents on entry do not
+  // matter), so that a caller can keep its storage across runs.
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
+           std::vector<Dag>& dags) const {
+    dags.clear();
     dict_trie_->Find(begin, end, dags, MAX_WORD_RUNES);
     // One past the last rune covered by a dictionary word seen so far.
     size_t covered = 0;

@@ -31,17 +31,15 @@
 namespace kelp::typing::text::jieba {
 
 class MixSegment : public SegmentTagged {
-  // The rune-level cut, as the sentence driver calls it.
-  struct RuneCut {
-    const MixSegment* segment;
-    bool hmm;
-    void operator()(const RuneStr* begin, const RuneStr* end,
-                    std::vector<WordRange>& ranges) const {
-      segment->Cut(begin, end, ranges, hmm);
-    }
+ public:
+  // Working storage of the rune-level cut. A sentence-level call keeps one
+  // for all its runs, so that its vectors are allocated once per call
+  // rather than once per run; contents on entry do not matter.
+  struct Workspace {
+    std::vector<Dag> dags;
+    std::vector<WordRange> pieces;
   };
 
- public:
   MixSegment(const DictTrie* dictTrie, const HMMModel* model)
       : mp_segment_(dictTrie), hmm_segment_(model) {}
 
@@ -50,31 +48,38 @@ class MixSegment : public SegmentTagged {
   }
 
   void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm) const {
-    CutToStrings(sentence, words, RuneCut{this, hmm});
+    CutToStrings(sentence, words, RuneCut{this, hmm, {}});
   }
 
   // The words with their offsets.
   void Cut(std::string_view sentence, std::vector<Word>& words, bool hmm) const {
-    CutToWords(sentence, words, RuneCut{this, hmm});
+    CutToWords(sentence, words, RuneCut{this, hmm, {}});
   }
 
   // The words as spans of the sentence.
   void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm) const {
-    DriveSentence(sentence, RuneCut{this, hmm},
+    DriveSentence(sentence, RuneCut{this, hmm, {}},
                   [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
   }
 
   // Rune level: appends the words of [begin, end) to `ranges`.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            bool hmm) const {
+    Workspace workspace;
+    Cut(begin, end, ranges, hmm, workspace);
+  }
+
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
+           Workspace& workspace) const {
     if (!hmm) {
-      mp_segment_.Cut(begin, end, ranges, MAX_WORD_RUNES);
+      mp_segment_.Cut(begin, end, ranges, MAX_WORD_RUNES, workspace.dags);
       return;
     }
     const DictTrie& dict = *mp_segment_.GetDictTrie();
-    std::vector<WordRange> pieces;
+    std::vector<WordRange>& pieces = workspace.pieces;
+    pieces.clear();
     pieces.reserve(static_cast<size_t>(end - begin));
-    mp_segment_.Cut(begin, end, pieces, MAX_WORD_RUNES);
+    mp_segment_.Cut(begin, end, pieces, MAX_WORD_RUNES, workspace.dags);
     // A piece the HMM may re-cut: one rune that no user dictionary lists.
     auto loose = [&dict](const WordRange& piece) {
       return piece.first == piece.last && !dict.IsUserSingleRuneWord(piece.first->rune);
@@ -104,6 +109,17 @@ class MixSegment : public SegmentTagged {
   const DictTrie* GetDictTrie() const override { return mp_segment_.GetDictTrie(); }
 
  private:
+  // The rune-level cut, as the sentence driver calls it; lives for one
+  // sentence-level call.
+  struct RuneCut {
+    const MixSegment* segment;
+    bool hmm;
+    Workspace workspace;
+    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
+      segment->Cut(begin, end, ranges, hmm, workspace);
+    }
+  };
+
   MPSegment mp_segment_;
   HMMSegment hmm_segment_;
   PosTagger tagger_;

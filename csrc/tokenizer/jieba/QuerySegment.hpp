@@ -26,16 +26,14 @@
 namespace kelp::typing::text::jieba {
 
 class QuerySegment : public SegmentBase {
-  struct RuneCut {
-    const QuerySegment* segment;
-    bool hmm;
-    void operator()(const RuneStr* begin, const RuneStr* end,
-                    std::vector<WordRange>& ranges) const {
-      segment->Cut(begin, end, ranges, hmm);
-    }
+ public:
+  // Working storage of the rune-level cut, kept by a sentence-level call for
+  // all its runs; contents on entry do not matter.
+  struct Workspace {
+    MixSegment::Workspace mix;
+    std::vector<WordRange> words;
   };
 
- public:
   QuerySegment(const DictTrie* dictTrie, const HMMModel* model)
       : mix_segment_(dictTrie, model), dict_trie_(dictTrie) {}
 
@@ -44,26 +42,33 @@ class QuerySegment : public SegmentBase {
   }
 
   void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm) const {
-    CutToStrings(sentence, words, RuneCut{this, hmm});
+    CutToStrings(sentence, words, RuneCut{this, hmm, {}});
   }
 
   // The words with their offsets.
   void Cut(std::string_view sentence, std::vector<Word>& words, bool hmm) const {
-    CutToWords(sentence, words, RuneCut{this, hmm});
+    CutToWords(sentence, words, RuneCut{this, hmm, {}});
   }
 
   // The words as spans of the sentence.
   void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm) const {
-    DriveSentence(sentence, RuneCut{this, hmm},
+    DriveSentence(sentence, RuneCut{this, hmm, {}},
                   [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
   }
 
   // Rune level: appends the search-mode words of [begin, end) to `ranges`.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            bool hmm) const {
-    std::vector<WordRange> words;
+    Workspace workspace;
+    Cut(begin, end, ranges, hmm, workspace);
+  }
+
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
+           Workspace& workspace) const {
+    std::vector<WordRange>& words = workspace.words;
+    words.clear();
     words.reserve(static_cast<size_t>(end - begin));
-    mix_segment_.Cut(begin, end, words, hmm);
+    mix_segment_.Cut(begin, end, words, hmm, workspace.mix);
     for (const WordRange& word : words) {
       const size_t length = word.Length();
       if (length > 2) {
@@ -85,6 +90,17 @@ class QuerySegment : public SegmentBase {
   }
 
  private:
+  // The rune-level cut, as the sentence driver calls it; lives for one
+  // sentence-level call.
+  struct RuneCut {
+    const QuerySegment* segment;
+    bool hmm;
+    Workspace workspace;
+    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
+      segment->Cut(begin, end, ranges, hmm, workspace);
+    }
+  };
+
   MixSegment mix_segment_;
   const DictTrie* dict_trie_;
 };

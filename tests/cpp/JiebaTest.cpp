@@ -95,6 +95,40 @@ TEST_F(JiebaTest, FirstBadFileInLoadOrderIsReported) {
   }
 }
 
+// Working storage is kept across the runs of a sentence: a sentence cuts
+// exactly as its runs cut one by one.
+TEST_F(JiebaTest, EachRunCutsAsItWouldAlone) {
+  const Jieba j(dict_, hmm_, user_, idf_, stop_);
+  const std::vector<std::string> runs = {kA + kB + kE + kK + kX + kC + kC + kC + kC + kC,
+                                         kK + kX, "ab12", kY + kY + kD + kA + kB, kF};
+  for (const std::string& separator : {std::string(" "), std::string("\xEF\xBC\x8C")}) {
+    std::string sentence;
+    std::vector<std::string> normal, search, words;
+    for (const std::string& run : runs) {
+      sentence += run + separator;
+      j.Cut(run, words);
+      normal.insert(normal.end(), words.begin(), words.end());
+      normal.push_back(separator);
+      j.CutQuery(run, words);
+      search.insert(search.end(), words.begin(), words.end());
+      search.push_back(separator);
+    }
+    j.Cut(sentence, words);
+    EXPECT_EQ(words, normal);
+    j.CutQuery(sentence, words);
+    EXPECT_EQ(words, search);
+    j.full_segment_.Cut(sentence, words);
+    std::vector<std::string> full;
+    for (const std::string& run : runs) {
+      std::vector<std::string> run_words;
+      j.full_segment_.Cut(run, run_words);
+      full.insert(full.end(), run_words.begin(), run_words.end());
+      full.push_back(separator);
+    }
+    EXPECT_EQ(words, full);
+  }
+}
+
 TEST_F(JiebaTest, ConcurrentCutsMatchSerialCuts) {
   const Jieba j(dict_, hmm_, user_, idf_, stop_);
   std::vector<std::string> sentences;

@@ -155,7 +155,10 @@ def test_empty_sentence(jieba):
 
 
 def test_bytes_and_bytearray_sentences_match_str(jieba):
-    for sentence in [f"{A}{B}{E} x1.5 {X}{Y}", "abc，def。", f"{Z}\t{A}"]:
+    class Text(str):
+        pass
+
+    for sentence in [f"{A}{B}{E} x1.5 {X}{Y}", "abc，def。", f"{Z}\t{A}", "ascii only 3.14", Text("ab中国")]:
         words = jieba.cut(sentence)
         assert all(type(w) is str for w in words)
         assert jieba.cut(sentence.encode()) == words

@@ -34,12 +34,16 @@ namespace kelp::typing::text::pybind {
 // A sentence as the cut methods take it: the UTF-8 bytes of a str, or the
 // bytes of a bytes or bytearray object.
 //
-// A str lends its cached UTF-8 form and a bytes object its buffer; both are
-// immutable and `owner` keeps them alive, so the cut reads them in place
-// with the lock released. A bytearray is copied, since another thread could
-// resize it meanwhile.
+// An ASCII str lends its own characters (they are its UTF-8 form) and a
+// bytes object its buffer; both are immutable and `owner` keeps them alive,
+// so the cut reads them in place with the lock released. Any other str is
+// encoded into a temporary bytes object, freed with the call (asking the str
+// for its cached UTF-8 form instead would keep a second copy of the text
+// alive as long as the caller's str). A bytearray is copied, since another
+// thread could resize it meanwhile.
 struct Sentence {
   pybind11::object owner;
+  pybind11::object encoded;
   const char* data = nullptr;
   size_t size = 0;
   std::string copy;
@@ -61,16 +65,25 @@ struct type_caster<kelp::typing::text::pybind::Sentence> {
   bool load(handle src, bool /*convert*/) {
     PyObject* obj = src.ptr();
     if (PyUnicode_Check(obj)) {
-      Py_ssize_t size = 0;
-      const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-      if (data == nullptr) {
-        // Lone surrogates have no UTF-8 form: not a sentence.
+      if (PyUnicode_READY(obj) != 0) {
         PyErr_Clear();
         return false;
       }
+      if (PyUnicode_IS_ASCII(obj)) {
+        value.data = static_cast<const char*>(PyUnicode_DATA(obj));
+        value.size = static_cast<size_t>(PyUnicode_GET_LENGTH(obj));
+      } else {
+        PyObject* encoded = PyUnicode_AsUTF8String(obj);
+        if (encoded == nullptr) {
+          // Lone surrogates have no UTF-8 form: not a sentence.
+          PyErr_Clear();
+          return false;
+        }
+        value.encoded = reinterpret_steal<object>(encoded);
+        value.data = PyBytes_AS_STRING(encoded);
+        value.size = static_cast<size_t>(PyBytes_GET_SIZE(encoded));
+      }
       value.owner = reinterpret_borrow<object>(src);
-      value.data = data;
-      value.size = static_cast<size_t>(size);
       value.is_str = true;
       return true;
     }

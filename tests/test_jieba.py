@@ -166,6 +166,20 @@ def test_bytes_and_bytearray_sentences_match_str(jieba):
         assert jieba.cut_for_search(sentence.encode()) == jieba.cut_for_search(sentence)
 
 
+def test_many_distinct_and_repeated_words_in_one_sentence(jieba):
+    # More distinct words than the repeat finder has slots, each twice, in
+    # str, non-ASCII str and bytes sentences.
+    tokens = [f"w{i}" for i in range(3000)] * 2
+    expected = []
+    for t in tokens:
+        expected += [t, " "]
+    assert jieba.cut(" ".join(tokens) + " ") == expected
+    assert jieba.cut((" ".join(tokens) + " ").encode()) == expected
+    mixed = [f"{A}{B}{t}" for t in tokens]
+    got = jieba.cut("，".join(mixed))
+    assert got == [w for t in tokens for w in (A + B, t, "，")][:-1]
+
+
 @pytest.mark.parametrize(
     "y_end, words",
     [

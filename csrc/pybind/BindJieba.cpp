@@ -14,6 +14,7 @@
 #include <malloc.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -165,11 +166,48 @@ void TranslateCoreErrors(std::exception_ptr thrown) {
   }
 }
 
+// For each word, the index of the first earlier word with the same bytes,
+// or its own index. Runs without the interpreter lock, so that the part of a
+// cut that holds the lock creates each distinct word once and only takes
+// another reference for its repeats (punctuation and function words make up
+// a good share of any text). Equal words are found through a small
+// direct-mapped table: a word whose slot was taken by another word is simply
+// created again.
+std::vector<uint32_t> FindRepeats(std::string_view bytes, const std::vector<WordSpan>& spans) {
+  std::vector<uint32_t> first(spans.size());
+  size_t slots = 16;
+  while (slots < spans.size() && slots < (size_t{1} << 16)) {
+    slots <<= 1;
+  }
+  constexpr uint32_t kFree = UINT32_MAX;
+  std::vector<uint32_t> table(slots, kFree);
+  for (size_t k = 0; k < spans.size(); ++k) {
+    const WordSpan& span = spans[k];
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data()) + span.byte_offset;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (uint32_t i = 0; i < span.byte_length; ++i) {
+      hash = (hash ^ p[i]) * 1099511628211ull;
+    }
+    uint32_t& slot = table[(hash ^ (hash >> 32)) & (slots - 1)];
+    if (slot != kFree && spans[slot].byte_length == span.byte_length &&
+        std::memcmp(bytes.data() + spans[slot].byte_offset, p, span.byte_length) == 0) {
+      first[k] = slot;
+    } else {
+      first[k] = static_cast<uint32_t>(k);
+      slot = static_cast<uint32_t>(k);
+    }
+  }
+  return first;
+}
+
 // The list of the words at `spans` of `sentence`, each decoded strictly from
 // UTF-8 (a word that is not valid UTF-8 raises UnicodeDecodeError). Words of
 // a str are cut out of the str itself by code point: its UTF-8 form is
-// valid, so each span is whole code points, and no decoding is needed.
-Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans) {
+// valid, so each span is whole code points, and no decoding is needed. A
+// repeated word (see FindRepeats) is the same str object as its first
+// occurrence.
+Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans,
+                  const std::vector<uint32_t>& first) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
   if (list == nullptr) {
     throw py::error_already_set();
@@ -178,7 +216,10 @@ Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans) 
   for (size_t k = 0; k < spans.size(); ++k) {
     const WordSpan& span = spans[k];
     PyObject* word;
-    if (sentence.is_str) {
+    if (first[k] != k) {
+      word = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(first[k]));
+      Py_INCREF(word);
+    } else if (sentence.is_str) {
       const auto start = static_cast<Py_ssize_t>(span.rune_offset);
       word = PyUnicode_Substring(sentence.owner.ptr(), start, start + span.rune_length);
     } else {
@@ -229,6 +270,7 @@ std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string
 template <bool kSearch>
 Words CutSentence(const Jieba& self, const Sentence& sentence) {
   std::vector<WordSpan> spans;
+  std::vector<uint32_t> first;
   {
     py::gil_scoped_release unlocked;
     if constexpr (kSearch) {
@@ -236,8 +278,9 @@ Words CutSentence(const Jieba& self, const Sentence& sentence) {
     } else {
       self.Cut(sentence.View(), spans, true);
     }
+    first = FindRepeats(sentence.View(), spans);
   }
-  return WordsToList(sentence, spans);
+  return WordsToList(sentence, spans, first);
 }
 
 }  // namespace

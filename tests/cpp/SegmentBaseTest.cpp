@@ -165,23 +165,36 @@ TEST(PreFilterTest, RejectsTextsOf4GiBBeforeReadingThem) {
 }
 
 TEST(RuneSetTest, InsertContainsAndGrowth) {
+  // Runes in the bitmap (below U+10000), in the hashed part, and the one
+  // value that marks a free hashed slot.
   jieba::RuneSet set;
   EXPECT_FALSE(set.Contains(0));
+  EXPECT_FALSE(set.Contains(0x1F600));
   EXPECT_FALSE(set.Contains(UINT32_MAX));
-  for (jieba::Rune r = 0; r < 3000; r += 3) {
-    EXPECT_TRUE(set.Insert(r));
-  }
-  EXPECT_FALSE(set.Insert(300));
   EXPECT_TRUE(set.Insert(UINT32_MAX));
+  EXPECT_TRUE(set.Contains(UINT32_MAX));
+  EXPECT_FALSE(set.Contains(0x1F600));
   EXPECT_FALSE(set.Insert(UINT32_MAX));
-  EXPECT_EQ(set.size(), 1001u);
-  for (jieba::Rune r = 0; r < 3000; ++r) {
-    EXPECT_EQ(set.Contains(r), r % 3 == 0) << r;
+  const jieba::Rune bases[] = {0, 0xF000, 0x20000};
+  for (jieba::Rune base : bases) {
+    for (jieba::Rune r = 0; r < 3000; r += 3) {
+      EXPECT_TRUE(set.Insert(base + r));
+    }
+    EXPECT_FALSE(set.Insert(base + 300));
   }
+  EXPECT_EQ(set.size(), 3001u);
+  for (jieba::Rune base : bases) {
+    for (jieba::Rune r = 0; r < 3000; ++r) {
+      EXPECT_EQ(set.Contains(base + r), r % 3 == 0) << base + r;
+    }
+  }
+  EXPECT_FALSE(set.Contains(0x10000 + 0xF000));
+  EXPECT_FALSE(set.Contains(0xFFFF));
   EXPECT_TRUE(set.Contains(UINT32_MAX));
   set.Clear();
   EXPECT_TRUE(set.empty());
   EXPECT_FALSE(set.Contains(0));
+  EXPECT_FALSE(set.Contains(0x20000));
   EXPECT_FALSE(set.Contains(UINT32_MAX));
 }
 

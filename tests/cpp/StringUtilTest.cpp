@@ -4,8 +4,11 @@
 
 #include <climits>
 #include <clocale>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "TestFiles.hpp"
 
 namespace limonp = kelp::typing::text::limonp;
 
@@ -124,21 +127,36 @@ TEST(StringToNumberTest, ReadsLikeAtofAndAtoiInTheCLocale) {
   }
 }
 
-TEST(StringToNumberTest, DecimalPointDoesNotFollowTheProcessLocale) {
-  const std::string previous = std::setlocale(LC_ALL, nullptr);
-  // A locale whose decimal separator is a comma, if the machine has one.
-  const char* comma_locale = nullptr;
-  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE", "fr_FR"}) {
+// Switches LC_NUMERIC to a locale whose decimal separator is a comma: an
+// installed one, or one compiled with localedef into a scratch folder.
+// Returns false when neither is possible.
+bool UseDecimalCommaLocale(const std::string& scratch) {
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE.utf8", "fr_FR.utf8"}) {
     if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-      comma_locale = name;
-      break;
+      return true;
     }
   }
-  if (comma_locale == nullptr) {
-    GTEST_SKIP() << "no locale with a decimal comma installed";
+  const std::string command = "localedef -i de_DE -f UTF-8 " + scratch + "/de_DE.UTF-8 >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    return false;
   }
+  setenv("LOCPATH", scratch.c_str(), 1);
+  return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+
+TEST(StringToNumberTest, DecimalPointDoesNotFollowTheProcessLocale) {
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  razoduviva_test::ScratchDir scratch;
+  if (!UseDecimalCommaLocale(scratch.Path(""))) {
+    GTEST_SKIP() << "no locale with a decimal comma available";
+  }
+  // The process locale now reads "0.5" as 0 ...
+  EXPECT_EQ(std::atof("0.5"), 0.0);
+  // ... and the data-file reader still reads 0.5.
   EXPECT_DOUBLE_EQ(limonp::StringToDouble("0.5"), 0.5);
-  std::setlocale(LC_ALL, previous.c_str());
+  EXPECT_DOUBLE_EQ(limonp::StringToDouble("-3.25e1"), -32.5);
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  unsetenv("LOCPATH");
 }
 
 }  // namespace

@@ -345,6 +345,28 @@ def test_stop_words_once_each_in_order(built):
 
 
 # ---------------------------------------------------------------------------
+# The demo's sample.
+
+def test_sample_is_every_nth_short_train_sentence(sources, monkeypatch):
+    monkeypatch.setattr(bd, "SAMPLE_STEP", 2)
+    monkeypatch.setattr(bd, "SAMPLE_MAX_CHARS", 7)
+    # sentences 0, 2 and 4; the first has 10 characters
+    assert bd.build_sample(str(sources)) == ["北京的人很多。", "作为中国人。"]
+
+
+def test_sample_file_holds_the_sentences_as_written(built):
+    data = Path(built["full"]["sample"]).read_bytes().decode("utf-8")
+    assert data == "北京市是中国的首都。\n"
+
+
+def test_sentence_texts_keep_their_blanks(tmp_path):
+    path = tmp_path / "s.iob2"
+    path.write_text("# text = 在 Apple 公司\n1\t在\tO\n2\tApple\tB-ORG\n3\t公司\tO\n\n"
+                    "1\t没有\tO\n2\t注释\tO\n", encoding="utf-8")
+    assert bd.read_texts(str(path)) == ["在 Apple 公司", "没有注释"]
+
+
+# ---------------------------------------------------------------------------
 # Determinism.
 
 def test_two_runs_give_the_same_bytes(sources, tmp_path):

@@ -2,12 +2,14 @@
 """Build the segmentation data that ships with razoduviva.
 
 Reads openly licensed Chinese sources (python/razoduviva/data/NOTICE lists
-them) and writes four files into the package:
+them) and writes five files into the package:
 
   dict.txt        main dictionary, one "word frequency tag" line per word
   hmm_model.txt   B/E/M/S start, transition and emission log-probabilities
   idf.txt         one "word idf" line per word
   stop_words.txt  one stop word per line
+  sample.txt      a few hundred GSDSimp train sentences, one per line, for
+                  `python -m razoduviva demo`
 
 Usage:
   python tools/build_data.py [--source DIR] [--out DIR] [--without-dev | --train-only]
@@ -103,6 +105,10 @@ LEXICON_TRANS_WEIGHT = 0.3
 EMIT_ALPHA = 0.01
 # Add traditional forms of the dictionary words and characters.
 TRADITIONAL = True
+# The demo's sample: every SAMPLE_STEP-th GSDSimp train sentence that has at
+# most SAMPLE_MAX_CHARS characters (short enough to read on one line).
+SAMPLE_STEP = 10
+SAMPLE_MAX_CHARS = 60
 # The dictionary's frequencies are occurrences per this many words.
 OUTPUT_SCALE = 1e8
 
@@ -231,6 +237,26 @@ def read_conllu(path):
 def read_iob2(path):
     """Sentences of a UNER IOB2 file as lists of (form, entity tag)."""
     return [[(c[1], c[2]) for c in s if len(c) >= 3] for s in _blocks(path)]
+
+
+def read_texts(path):
+    """The text of each sentence of a CoNLL-like file, in order: its
+    "# text = " comment (which keeps the blanks between words written
+    apart), else its words joined."""
+    texts = []
+    text, words = None, []
+    for line in _read_text(path).splitlines() + [""]:
+        if not line.strip():
+            if text is not None or words:
+                texts.append(text if text is not None else "".join(words))
+            text, words = None, []
+        elif line.startswith("# text = "):
+            text = line[len("# text = "):].strip()
+        elif not line.startswith("#"):
+            cols = line.split("\t")
+            if cols[0].isdigit() and len(cols) > 1:
+                words.append(cols[1])
+    return texts
 
 
 def read_thuocl(root):
@@ -824,6 +850,19 @@ def build_idf(thuocl):
 
 
 # ---------------------------------------------------------------------------
+# The demo's sample.
+
+def build_sample(root):
+    """Every SAMPLE_STEP-th GSDSimp train sentence of at most SAMPLE_MAX_CHARS
+    characters, counting from the first; sentences holding no Han character
+    are skipped."""
+    texts = read_texts(os.path.join(root, *GSDSIMP_TRAIN))
+    return [t for i, t in enumerate(texts)
+            if i % SAMPLE_STEP == 0 and 0 < len(t) <= SAMPLE_MAX_CHARS
+            and any("\u4e00" <= ch <= "\u9fff" for ch in t)]
+
+
+# ---------------------------------------------------------------------------
 # Writing.
 
 def _number(x):
@@ -866,6 +905,12 @@ def write_stop_words(path, words):
             f.write(word + "\n")
 
 
+def write_sample(path, sentences):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        for sentence in sentences:
+            f.write(sentence + "\n")
+
+
 # ---------------------------------------------------------------------------
 
 FILES = {
@@ -873,6 +918,7 @@ FILES = {
     "hmm": "hmm_model.txt",
     "idf": "idf.txt",
     "stop_words": "stop_words.txt",
+    "sample": "sample.txt",
 }
 VARIANTS = ("full", "without-dev", "train-only")
 
@@ -898,7 +944,7 @@ def default_out():
 
 
 def build(root, out, variant="full"):
-    """Writes the four files into `out`; returns {key: path}.
+    """Writes the five files into `out`; returns {key: path}.
 
     variant "full" is the shipped recipe; "without-dev" leaves the GSDSimp
     dev sentences out, to evaluate on them; "train-only" is GSDSimp train
@@ -927,6 +973,7 @@ def build(root, out, variant="full"):
     write_hmm(paths["hmm"], model, "Built by tools/build_data.py (%s)." % variant)
     write_idf(paths["idf"], build_idf(thuocl))
     write_stop_words(paths["stop_words"], read_stop_words(root))
+    write_sample(paths["sample"], build_sample(root))
     return paths
 
 
@@ -937,7 +984,7 @@ def main(argv=None):
                         help="folder of the data sources (default: "
                              "$RAZODUVIVA_DATA_SOURCES or the nearest shared/data)")
     parser.add_argument("--out", default=default_out(),
-                        help="folder to write the four files to (default: %(default)s)")
+                        help="folder to write the five files to (default: %(default)s)")
     group = parser.add_mutually_exclusive_group()
     group.add_argument("--without-dev", action="store_const", dest="variant",
                        const="without-dev",

@@ -11,7 +11,8 @@ licence.
 
 import os
 
-__all__ = ["DATA_DIR", "DICT_PATH", "HMM_PATH", "IDF_PATH", "STOP_WORD_PATH", "paths"]
+__all__ = ["DATA_DIR", "DICT_PATH", "HMM_PATH", "IDF_PATH", "STOP_WORD_PATH", "SAMPLE_PATH",
+           "paths"]
 
 DATA_DIR = os.path.dirname(os.path.abspath(__file__))
 # main dictionary: "word frequency tag" per line, frequencies per 10**8 words
@@ -22,6 +23,8 @@ HMM_PATH = os.path.join(DATA_DIR, "hmm_model.txt")
 IDF_PATH = os.path.join(DATA_DIR, "idf.txt")
 # one stop word per line
 STOP_WORD_PATH = os.path.join(DATA_DIR, "stop_words.txt")
+# a few hundred GSDSimp train sentences, one per line (for the demo)
+SAMPLE_PATH = os.path.join(DATA_DIR, "sample.txt")
 
 
 def paths(user_dict_path: str = "") -> dict:

@@ -1,0 +1,641 @@
+"""The razoduviva command line.
+
+    python -m razoduviva demo
+    python -m razoduviva cut 我们在北京学习中文
+    python -m razoduviva train corpus.txt -o model.json --threads 2
+    python -m razoduviva encode model.json --query 北京的大学
+
+Each subcommand has --help. Standard library only.
+
+Input is read as UTF-8 in blocks of whole lines (`_line_blocks`), so memory
+stays bounded by the block size, the longest line and, with --threads, a
+window of 2 * N blocks in flight; results come out in input order. Bytes that
+are not UTF-8 are read as U+FFFD. Failures are reported as one line on
+standard error and a non-zero exit status: 1 for a failed run, 2 for a bad
+command line, 130 after Ctrl-C, 141 when standard output is closed early.
+"""
+
+import argparse
+import collections
+import concurrent.futures
+import errno
+import json
+import math
+import os
+import re
+import select
+import stat
+import sys
+import tempfile
+import time
+
+import razoduviva
+
+PROG = "razoduviva"
+# Bytes asked of the input per read; a block is this much or less, cut back
+# to its last line end (a longer line makes a longer block).
+BLOCK_SIZE = 1 << 16
+# Default query of `demo`.
+DEMO_QUERY = "英国的大学"
+
+EXIT_FAILURE = 1
+EXIT_USAGE = 2
+EXIT_INTERRUPTED = 130
+EXIT_BROKEN_PIPE = 141
+
+
+class CliError(Exception):
+    """A failure reported to the user as one line."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """An argument parser whose usage errors are one line, not a usage text."""
+
+    def error(self, message):
+        self.exit(EXIT_USAGE, "%s: error: %s (see %s --help)\n" % (self.prog, message, self.prog))
+
+
+# ---------------------------------------------------------------------------
+# Native standard error.
+
+class _HeldStderr:
+    """Holds back what native code writes to file descriptor 2 in the block.
+
+    The segmenter writes a FATAL record before it raises, and the JSON parser
+    writes a line per problem before `load` fails; the command reports each
+    failure in one line of its own. So the records are passed on only when
+    the block ends without an exception, and dropped otherwise. Only for the
+    main thread while no worker runs: anything written to fd 2 in the
+    meantime is held too.
+    """
+
+    def __enter__(self):
+        self._saved = None
+        try:
+            sys.stderr.flush()
+            saved = os.dup(2)
+        except (OSError, ValueError, AttributeError):
+            return self  # no standard error to hold back
+        self._file = tempfile.TemporaryFile()
+        os.dup2(self._file.fileno(), 2)
+        self._saved = saved
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if self._saved is None:
+            return False
+        os.dup2(self._saved, 2)
+        os.close(self._saved)
+        with self._file:
+            if exc_type is None:
+                self._file.seek(0)
+                held = self._file.read()
+                while held:
+                    held = held[os.write(2, held):]
+        return False
+
+
+# ---------------------------------------------------------------------------
+# Loading.
+
+def _jieba(args):
+    """A Jieba on the bundled data, with the paths given on the command line."""
+    import razoduviva.data
+
+    paths = razoduviva.data.paths(args.user_dict)
+    for key, value in (("dict_path", args.dict), ("hmm_path", args.hmm),
+                       ("idf_path", args.idf), ("stop_word_path", args.stop_words)):
+        if value is not None:
+            paths[key] = value
+    try:
+        with _HeldStderr():
+            return razoduviva.Jieba(**paths)
+    except OSError as e:
+        raise CliError("cannot read data file %s: %s" % (
+            e.filename, os.strerror(e.errno) if e.errno else e)) from None
+    except ValueError as e:
+        # the message starts with "path:line:"
+        raise CliError("malformed data file %s" % e) from None
+
+
+def _model(path):
+    """A BM25 restored from the model file at `path`."""
+    try:
+        with open(path, "rb") as f:
+            text = f.read()
+    except OSError as e:
+        raise CliError("cannot read model %s: %s" % (path, e.strerror or e)) from None
+    model = razoduviva.BM25()
+    try:
+        with _HeldStderr():
+            model.load(text)
+    except (RuntimeError, ValueError, IndexError, OverflowError) as e:
+        raise CliError("%s is not a BM25 model file (%s)" % (path, e)) from None
+    return model
+
+
+# ---------------------------------------------------------------------------
+# Reading, working in order, writing.
+
+def _line_blocks(stream, size=BLOCK_SIZE, mark_waits=False):
+    """Blocks of whole lines read from a binary stream, in order.
+
+    Each block but the last ends with a line feed. The stream is read without
+    a buffer of its own, one system call per read, so a block is what the
+    input has at hand: a slow writer (a terminal, `tail -f`) gets each line
+    through as soon as it is complete. With `mark_waits`, None comes before a
+    read that would wait for the writer, so that work in hand can be finished
+    and written first.
+    """
+    raw = getattr(stream, "raw", stream)
+    try:
+        fd = raw.fileno()
+    except (OSError, ValueError, AttributeError):
+        fd = None
+    pieces = []  # a line longer than one read, in parts
+    while True:
+        if mark_waits and fd is not None and not _readable(fd):
+            yield None
+        data = raw.read(size)
+        if not data:
+            break
+        end = data.rfind(b"\n") + 1
+        if not end:
+            pieces.append(data)
+            continue
+        if pieces:
+            pieces.append(data[:end])
+            yield b"".join(pieces)
+            pieces = []
+        else:
+            yield data[:end]
+        if end < len(data):
+            pieces.append(data[end:])
+    if pieces:
+        yield b"".join(pieces)
+
+
+def _readable(fd):
+    """True when a read of `fd` would not wait (always so for a file)."""
+    try:
+        return bool(select.select([fd], [], [], 0)[0])
+    except (OSError, ValueError):
+        return True
+
+
+def _text(block):
+    """A block as str: its lines joined by line feeds (CRLF read as LF),
+    without the last line end."""
+    text = block.decode("utf-8", "replace")
+    if "\r" in text:
+        text = text.replace("\r\n", "\n")
+    if text.endswith("\n"):
+        text = text[:-1]
+    return text
+
+
+# White space other than the line feed.
+_SPACE = re.compile(r"[^\S\n]")
+
+
+def _words_by_line(cut, text, keep_space=False):
+    """The words of each line of `text` (lines joined by line feeds).
+
+    The block is cut in one call: a line feed separates words and comes back
+    as a word of its own, so the words between two line feeds are the words
+    of that line, and one call per block instead of one per line saves
+    calls and lets the cut run longer without the interpreter lock.
+    """
+    words = cut(text)
+    lines = text.count("\n") + 1
+    if words.count("\n") != lines - 1:  # not expected; cut line by line
+        return [_drop_space(cut(line), keep_space) for line in text.split("\n")]
+    if not keep_space and _SPACE.search(text):
+        words = [w for w in words if w == "\n" or not w.isspace()]
+    out = []
+    start = 0
+    for _ in range(lines - 1):
+        end = words.index("\n", start)
+        out.append(words[start:end])
+        start = end + 1
+    out.append(words[start:])
+    return out
+
+
+def _drop_space(words, keep_space=False):
+    return words if keep_space else [w for w in words if not w.isspace()]
+
+
+def _ordered(func, items, threads):
+    """func(item) for each item, in order; with threads > 1 computed by a pool
+    of that many threads, at most 2 * threads items ahead of the consumer.
+
+    An item None (see _line_blocks) is no work: it says that the next item
+    may be long in coming, so every result in hand is delivered first.
+    """
+    if threads <= 1:
+        for item in items:
+            if item is not None:
+                yield func(item)
+        return
+    pool = concurrent.futures.ThreadPoolExecutor(threads, thread_name_prefix=PROG)
+    pending = collections.deque()
+    try:
+        for item in items:
+            if item is None:
+                while pending:
+                    yield pending.popleft().result()
+                continue
+            pending.append(pool.submit(func, item))
+            while pending and (len(pending) >= 2 * threads or pending[0].done()):
+                yield pending.popleft().result()
+        while pending:
+            yield pending.popleft().result()
+    finally:
+        # On an error or an early stop the queued work is dropped; the work
+        # in hand (one block per thread) ends on its own.
+        pool.shutdown(wait=False, cancel_futures=True)
+
+
+def _inputs(paths):
+    """Binary streams of the given files in order ('-' or none: standard input),
+    and their total size in bytes when known."""
+    paths = paths or ["-"]
+    total = 0
+    for path in paths:
+        if path == "-":
+            try:
+                st = os.fstat(sys.stdin.fileno())
+            except (OSError, ValueError, AttributeError):
+                st = None
+        else:
+            try:
+                st = os.stat(path)
+            except OSError as e:
+                raise CliError("cannot read %s: %s" % (path, e.strerror)) from None
+            if stat.S_ISDIR(st.st_mode):
+                raise CliError("cannot read %s: %s" % (path, os.strerror(errno.EISDIR)))
+        if total is not None and st is not None and stat.S_ISREG(st.st_mode):
+            total += st.st_size
+        else:
+            total = None
+
+    def streams():
+        for path in paths:
+            if path == "-":
+                yield sys.stdin.buffer
+            else:
+                try:
+                    f = open(path, "rb", buffering=0)
+                except OSError as e:
+                    raise CliError("cannot read %s: %s" % (path, e.strerror)) from None
+                with f:
+                    yield f
+
+    return streams(), total
+
+
+def _all_blocks(streams):
+    for stream in streams:
+        # A file that does not end with a line feed still ends its last line.
+        yield from _line_blocks(stream, mark_waits=True)
+
+
+def _write(data):
+    out = sys.stdout.buffer
+    out.write(data)
+    out.flush()
+
+
+# ---------------------------------------------------------------------------
+# cut
+
+def _lines_tokens(args, jieba):
+    """A function from a text of lines to the tokens of each line."""
+    if getattr(args, "pretokenized", False):
+        return lambda text: [line.split() for line in text.split("\n")]
+    cut = jieba.cut_for_search if getattr(args, "search", False) else jieba.cut
+    keep_space = getattr(args, "keep_space", False)
+    return lambda text: _words_by_line(cut, text, keep_space)
+
+
+def cmd_cut(args):
+    tokens = _lines_tokens(args, _jieba(args))
+    sep = args.sep
+
+    def cut_text(text):
+        lines = [sep.join(words) for words in tokens(text)]
+        return ("\n".join(lines) + "\n").encode("utf-8")
+
+    if args.text:
+        _write(cut_text(" ".join(args.text)))
+        return 0
+    blocks = _line_blocks(sys.stdin.buffer, mark_waits=True)
+    for out in _ordered(lambda block: cut_text(_text(block)), blocks, args.threads):
+        _write(out)
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# train
+
+class _Progress:
+    """A progress line on standard error, redrawn at most ten times a second;
+    silent unless standard error is a terminal."""
+
+    def __init__(self, total):
+        self.total = total
+        self.start = time.monotonic()
+        self.last = 0.0
+        try:
+            self.on = sys.stderr.isatty()
+        except (ValueError, AttributeError):
+            self.on = False
+
+    def update(self, done, documents, final=False):
+        if not self.on:
+            return
+        now = time.monotonic()
+        if not final and now - self.last < 0.1:
+            return
+        self.last = now
+        rate = done / max(now - self.start, 1e-9) / 1e6
+        line = "%8.1f MB %8.1f MB/s %10d documents" % (done / 1e6, rate, documents)
+        if self.total:
+            share = min(done / self.total, 1.0)
+            bar = "#" * int(share * 30)
+            line = "[%-30s] %3d%% %s" % (bar, share * 100, line)
+        sys.stderr.write("\r" + line + ("\n" if final else ""))
+        sys.stderr.flush()
+
+
+def _output_path(path):
+    """Refuses, before any work, a model path that cannot be written."""
+    if os.path.isdir(path):
+        raise CliError("cannot write model %s: %s" % (path, os.strerror(errno.EISDIR)))
+    folder = os.path.dirname(path) or "."
+    if not os.path.isdir(folder):
+        raise CliError("cannot write model %s: no folder %s" % (path, folder))
+    return path
+
+
+def cmd_train(args):
+    output = _output_path(args.output)
+    streams, total = _inputs(args.files)
+    tokens = _lines_tokens(args, None if args.pretokenized else _jieba(args))
+    model = razoduviva.BM25(b=args.b, k1=args.k1)
+
+    def segment_block(block):
+        return len(block), tokens(_text(block))
+
+    progress = _Progress(total)
+    done = documents = skipped = 0
+    # The segmentation runs in the pool, the training here, in input order,
+    # so the model does not depend on the number of threads.
+    for size, lists in _ordered(segment_block, _all_blocks(streams), args.threads):
+        for doc in lists:
+            if doc:
+                model.train(doc)
+                documents += 1
+            else:
+                skipped += 1
+        done += size
+        progress.update(done, documents)
+    if not documents:
+        raise CliError("no documents to train on: every input line is empty")
+    try:
+        model.dump(output)
+    except RuntimeError as e:
+        raise CliError("cannot write model %s: %s" % (output, e)) from None
+    progress.update(done, documents, final=True)
+    if progress.on:
+        sys.stderr.write("%s: %d documents, %d empty lines skipped; model written to %s\n"
+                         % (PROG, documents, skipped, output))
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# encode
+
+def cmd_encode(args):
+    model = _model(args.model)
+    tokens = _lines_tokens(args, None if args.pretokenized else _jieba(args))
+    encode = model.encode_query if args.query else model.encode_document
+
+    def vector(words):
+        try:
+            return json.dumps(encode(words), ensure_ascii=False)
+        except RuntimeError as e:
+            raise CliError("cannot encode with %s: %s" % (args.model, e)) from None
+        except UnicodeDecodeError:
+            raise CliError("%s holds a token that is not UTF-8" % args.model) from None
+
+    if args.text:
+        words = [w for line in tokens(" ".join(args.text)) for w in line]
+        _write((vector(words) + "\n").encode("utf-8"))
+        return 0
+    for block in _line_blocks(sys.stdin.buffer):
+        lines = [vector(words) for words in tokens(_text(block))]
+        _write(("\n".join(lines) + "\n").encode("utf-8"))
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# demo
+
+def _dot(query, document):
+    return sum(w * document[t] for t, w in query.items() if t in document)
+
+
+def cmd_demo(args):
+    import razoduviva.data
+
+    started = time.perf_counter()
+    jieba = _jieba(args)
+    loaded = time.perf_counter()
+    try:
+        with open(razoduviva.data.SAMPLE_PATH, encoding="utf-8") as f:
+            sentences = [line.rstrip("\n") for line in f if line.strip()]
+    except OSError as e:
+        raise CliError("cannot read the sample %s: %s" % (e.filename, e.strerror)) from None
+    tokens = _lines_tokens(args, jieba)
+    documents = tokens("\n".join(sentences))
+    model = razoduviva.BM25()
+    for doc in documents:
+        model.train(doc)
+    vectors = [model.encode_document(doc) for doc in documents]
+    query_words = [w for line in tokens(args.query) for w in line]
+    query = model.encode_query(query_words)
+    ranked = sorted(((_dot(query, v), i) for i, v in enumerate(vectors)),
+                    key=lambda pair: (-pair[0], pair[1]))
+    finished = time.perf_counter()
+
+    out = ["%s demo: %d sentences of the GSDSimp treebank (CC BY-SA 4.0, see "
+           "razoduviva/data/NOTICE) on the bundled data." % (PROG, len(sentences)), ""]
+    # Short sentences where search mode adds words show both modes best.
+    examples = [s for s in sentences if len(s) <= 30 and jieba.cut_for_search(s) != jieba.cut(s)]
+    out.append("Cut, then cut for search:")
+    for s in examples[:3]:
+        out += ["  " + s, "    " + " / ".join(jieba.cut(s)),
+                "    " + " / ".join(jieba.cut_for_search(s))]
+    out += ["", "Trained BM25 (b=0.75, k1=1.2) on %d sentences, %d words."
+            % (len(documents), sum(len(d) for d in documents)), ""]
+    out.append("Query: " + args.query)
+    out.append("  words:  " + " / ".join(query_words))
+    out.append("  vector: " + ", ".join("%s %.4f" % item for item in query.items()))
+    out += ["", "Best matches, by the dot product of the query and sentence vectors:"]
+    shown = [(score, i) for score, i in ranked[:args.top] if score > 0]
+    out += ["  %.4f  %s" % (score, sentences[i]) for score, i in shown]
+    if not shown:
+        out.append("  none: no word of the query is in the sample")
+    out += ["", "Segmenter loaded in %.2f s; the sample cut, trained on, encoded and scored "
+                "in %.3f s." % (loaded - started, finished - loaded)]
+    _write(("\n".join(out) + "\n").encode("utf-8"))
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# The command line.
+
+def _positive_int(text):
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a whole number: %r" % text) from None
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be 1 or more: %r" % text)
+    return value
+
+
+def _ranged_float(low, high=None):
+    def convert(text):
+        try:
+            value = float(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError("not a number: %r" % text) from None
+        if not math.isfinite(value) or value < low or (high is not None and value > high):
+            limits = "from %g to %g" % (low, high) if high is not None else "%g or more" % low
+            raise argparse.ArgumentTypeError("must be %s: %r" % (limits, text))
+        return value
+    return convert
+
+
+def build_parser():
+    data = _Parser(add_help=False)
+    files = data.add_argument_group(
+        "data files", "The segmenter's files; each defaults to the bundled data.")
+    files.add_argument("--dict", metavar="PATH", help="main dictionary")
+    files.add_argument("--hmm", metavar="PATH", help="HMM model")
+    files.add_argument("--user-dict", metavar="PATHS", default="",
+                       help="user dictionaries, several separated by '|' or ';' (default: none)")
+    files.add_argument("--idf", metavar="PATH", help="idf table")
+    files.add_argument("--stop-words", metavar="PATH", help="stop-word list")
+
+    threads = _Parser(add_help=False)
+    threads.add_argument("--threads", metavar="N", type=_positive_int, default=1,
+                         help="cut with N threads (default: 1)")
+
+    parser = _Parser(
+        prog=PROG,
+        description="Chinese word segmentation and BM25 sparse vectors.",
+        epilog="Run '%s COMMAND --help' for the options of a command." % PROG)
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+
+    p = commands.add_parser(
+        "cut", parents=[threads, data], help="cut text into words",
+        description="Cut text into words: the TEXT arguments as one line, or else "
+                    "standard input line by line, streaming. One output line per input "
+                    "line (in input order, also with --threads), its words joined by SEP. "
+                    "White-space words are left out unless --keep-space.")
+    p.add_argument("text", nargs="*", metavar="TEXT", help="text to cut (default: standard input)")
+    p.add_argument("--search", action="store_true",
+                   help="search mode: add the 2- and 3-character words inside longer words")
+    p.add_argument("--sep", default=" ", help="separator between words (default: a blank)")
+    p.add_argument("--keep-space", action="store_true",
+                   help="keep the white-space words (blank, tab) the segmenter returns")
+    p.set_defaults(func=cmd_cut)
+
+    p = commands.add_parser(
+        "train", parents=[threads, data], help="train a BM25 model on a corpus",
+        description="Train a BM25 model on a corpus of one document per line (the FILEs "
+                    "in order, or standard input) and write it as JSON. Lines are cut into "
+                    "words (or split at white space with --pretokenized); a line that gives "
+                    "no word (empty or blank) is skipped, as a model cannot count an empty "
+                    "document. Shows progress on standard error when it is a terminal.")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="corpus files, '-' for standard input (default: standard input)")
+    p.add_argument("-o", "--output", required=True, metavar="MODEL",
+                   help="model file to write (written whole or not at all)")
+    p.add_argument("--b", type=_ranged_float(0.0, 1.0), default=0.75,
+                   help="length normalisation, 0 to 1 (default: %(default)s)")
+    p.add_argument("--k1", type=_ranged_float(0.0), default=1.2,
+                   help="term-frequency saturation, 0 or more (default: %(default)s)")
+    p.add_argument("--pretokenized", action="store_true",
+                   help="lines hold tokens separated by white space; no cutting")
+    p.set_defaults(func=cmd_train)
+
+    p = commands.add_parser(
+        "encode", parents=[data], help="encode text with a BM25 model, as JSON",
+        description="Encode text as the sparse vector of a trained model: a JSON object "
+                    "from word to weight, in ascending word order. The TEXT arguments give "
+                    "one vector; else each line of standard input gives one, one per line.")
+    p.add_argument("model", metavar="MODEL", help="model file written by 'train'")
+    p.add_argument("text", nargs="*", metavar="TEXT", help="text to encode (default: standard input)")
+    p.add_argument("--query", action="store_true",
+                   help="the query vector (idf weights summing to 1) instead of the "
+                        "document vector")
+    p.add_argument("--pretokenized", action="store_true",
+                   help="the text holds tokens separated by white space; no cutting")
+    p.set_defaults(func=cmd_encode)
+
+    p = commands.add_parser(
+        "demo", parents=[data], help="the whole job on a bundled sample",
+        description="Cut a bundled sample of treebank sentences, train a BM25 model on "
+                    "them, encode a query and print the best-matching sentences by the dot "
+                    "product of the sparse vectors.")
+    p.add_argument("--query", default=DEMO_QUERY, help="query text (default: %(default)s)")
+    p.add_argument("--top", type=_positive_int, default=5, metavar="N",
+                   help="matches to show (default: %(default)s)")
+    p.set_defaults(func=cmd_demo)
+    return parser, commands.choices
+
+
+def _silence_stdout():
+    # Nothing more can reach a closed pipe; point the descriptor at /dev/null
+    # so that the flush at exit does not complain.
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError, AttributeError):
+        pass
+
+
+def main(argv=None):
+    parser, commands = build_parser()
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv and argv[0] in commands:
+        # Options may come between the arguments ("encode MODEL --query TEXT").
+        args = commands[argv[0]].parse_intermixed_args(argv[1:])
+    else:
+        args = parser.parse_args(argv)
+        parser.error("choose a command: %s" % ", ".join(commands))
+    try:
+        return args.func(args)
+    except CliError as e:
+        sys.stderr.write("%s: error: %s\n" % (PROG, e))
+        return EXIT_FAILURE
+    except KeyboardInterrupt:
+        return EXIT_INTERRUPTED
+    except BrokenPipeError:
+        _silence_stdout()
+        return EXIT_BROKEN_PIPE
+    except MemoryError:
+        sys.stderr.write("%s: error: out of memory\n" % PROG)
+        return EXIT_FAILURE
+    except OSError as e:
+        sys.stderr.write("%s: error: %s\n" % (PROG, e.strerror or e))
+        return EXIT_FAILURE
+    except Exception as e:  # a fault of this program: still one line
+        sys.stderr.write("%s: error: internal error: %s: %s\n" % (PROG, type(e).__name__, e))
+        return EXIT_FAILURE

@@ -1,0 +1,396 @@
+"""The command line, run as `python -m razoduviva` in a subprocess, checked
+against the same work done in this process with the module."""
+
+import contextlib
+import json
+import os
+import signal
+import subprocess
+import sys
+import threading
+
+import pytest
+
+import razoduviva
+import razoduviva.data
+
+ENV = dict(os.environ, PYTHONIOENCODING="utf-8")
+
+
+def run(*args, stdin=None, cwd=None):
+    """The finished process; stdin, stdout and stderr as str."""
+    return subprocess.run([sys.executable, "-m", "razoduviva", *map(str, args)],
+                          input=stdin, capture_output=True, encoding="utf-8",
+                          env=ENV, cwd=cwd, timeout=300)
+
+
+def ok(*args, stdin=None, cwd=None):
+    done = run(*args, stdin=stdin, cwd=cwd)
+    assert done.returncode == 0, done.stderr
+    assert "Traceback" not in done.stderr
+    return done.stdout
+
+
+@pytest.fixture(scope="module")
+def jieba():
+    return razoduviva.Jieba(**razoduviva.data.paths())
+
+
+@pytest.fixture(scope="module")
+def sample():
+    with open(razoduviva.data.SAMPLE_PATH, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    assert lines[-1] == "" and all(lines[:-1])
+    return lines[:-1]
+
+
+def words(cut, line):
+    return [w for w in cut(line) if not w.isspace()]
+
+
+# ---------------------------------------------------------------------------
+# Help
+
+@pytest.mark.parametrize("command, expect", [
+    ([], ["cut", "train", "encode", "demo"]),
+    (["cut"], ["--search", "--sep", "--threads", "--dict", "--hmm", "--user-dict",
+               "--idf", "--stop-words", "--keep-space"]),
+    (["train"], ["--output", "--b", "--k1", "--pretokenized", "--threads", "skipped"]),
+    (["encode"], ["MODEL", "--query", "--pretokenized"]),
+    (["demo"], ["--query", "--top"]),
+])
+def test_help_lists_the_options(command, expect):
+    out = ok(*command, "--help")
+    assert out.startswith("usage: " + " ".join(["razoduviva"] + command))
+    for option in expect:
+        assert option in out
+
+
+# ---------------------------------------------------------------------------
+# cut
+
+def test_cut_arguments_are_one_line(jieba):
+    assert ok("cut", "我们在北京学习中文。") == "我们 在 北京 学习 中文 。\n"
+    text = "他喜欢喝咖啡 and tea"
+    assert ok("cut", "--sep", "/", *text.split(" ")) == "/".join(words(jieba.cut, text)) + "\n"
+
+
+def test_cut_standard_input_line_by_line(jieba, sample):
+    # empty lines, CRLF, blanks and tabs, and a last line without a line end
+    lines = sample[:50] + ["", "hello world 你好", "\t今天天气不错  ", ""] + sample[50:60]
+    stdin = "\n".join(lines[:52]) + "\r\n" + "\n".join(lines[52:])
+    expected = [" ".join(words(jieba.cut, line)) for line in lines]
+    assert ok("cut", stdin=stdin).split("\n") == expected + [""]
+
+
+def test_cut_keep_space_keeps_white_space_words(jieba):
+    line = "我爱 北京\t天安门"
+    out = ok("cut", "--keep-space", "--sep", "|", stdin=line + "\n")
+    assert out == "|".join(jieba.cut(line)) + "\n"
+    assert "| |" in out and "|\t|" in out
+
+
+def test_cut_search_mode(jieba, sample):
+    lines = sample[:40]
+    expected = ["/".join(words(jieba.cut_for_search, line)) for line in lines]
+    assert expected != ["/".join(words(jieba.cut, line)) for line in lines]
+    assert ok("cut", "--search", "--sep", "/", stdin="\n".join(lines)).split("\n") == \
+        expected + [""]
+
+
+@pytest.mark.parametrize("threads", [2, 3])
+def test_cut_threads_keep_the_input_order(jieba, sample, threads):
+    # Several blocks of input, each line numbered, so a block out of place shows.
+    lines = ["%d %s" % (i, sample[i % len(sample)]) for i in range(4000)]
+    stdin = "\n".join(lines) + "\n"
+    assert len(stdin.encode()) > 4 * 65536
+    one = ok("cut", stdin=stdin)
+    assert one.split("\n")[:-1] == [" ".join(words(jieba.cut, line)) for line in lines]
+    assert ok("cut", "--threads", threads, stdin=stdin) == one
+    assert ok("cut", "--search", "--threads", threads, stdin=stdin) == \
+        ok("cut", "--search", stdin=stdin)
+
+
+def test_cut_a_line_longer_than_a_block(jieba, sample):
+    line = "".join(sample) * 7
+    assert len(line.encode()) > 3 * 65536
+    stdin = "短句\n" + line + "\n最后一句"
+    out = ok("cut", "--threads", "2", stdin=stdin).split("\n")
+    assert out == ["短句", " ".join(words(jieba.cut, line)), "最后 一句", ""]
+
+
+@contextlib.contextmanager
+def spawn(*args):
+    """A running `python -m razoduviva ...` with pipes, killed after two
+    minutes so that a hang fails the test instead of stopping the run."""
+    proc = subprocess.Popen([sys.executable, "-m", "razoduviva", *args],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=ENV)
+    watchdog = threading.Timer(120, proc.kill)
+    watchdog.start()
+    try:
+        yield proc
+    finally:
+        watchdog.cancel()
+        proc.kill()
+        proc.wait()
+        for pipe in (proc.stdin, proc.stdout, proc.stderr):
+            try:
+                pipe.close()
+            except (BrokenPipeError, ValueError):
+                pass
+
+
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_cut_streams_each_line_before_the_input_ends(threads):
+    with spawn("cut", "--threads", threads) as proc:
+        for line, expected in (("今天天气不错", "今天 天气 不错"), ("他喜欢喝咖啡", "他 喜欢 喝 咖啡")):
+            proc.stdin.write((line + "\n").encode())
+            proc.stdin.flush()
+            # the input is still open: the answer must come all the same
+            assert proc.stdout.readline().decode() == expected + "\n"
+        proc.stdin.close()
+        assert proc.stdout.read() == b""
+        assert proc.wait() == 0
+        assert proc.stderr.read() == b""
+
+
+def test_cut_reads_bytes_that_are_not_utf8_as_replacement_characters():
+    done = subprocess.run([sys.executable, "-m", "razoduviva", "cut"],
+                          input=b"\xff\xfe\n\xe4\xbd\xa0\xe5\xa5\xbd\n", capture_output=True,
+                          env=ENV, timeout=300)
+    assert done.returncode == 0 and done.stderr == b""
+    out = done.stdout.decode("utf-8").split("\n")
+    assert len(out) == 3 and out[2] == "" and "\ufffd" in out[0] and out[1].replace(" ", "") == "你好"
+
+
+def test_cut_data_paths_can_be_given(tmp_path):
+    user = tmp_path / "user.dict"
+    user.write_text("天安门广场 100 ns\n", encoding="utf-8")
+    text = "我们去天安门广场"
+    assert "天安门广场" not in ok("cut", text).split()
+    assert "天安门广场" in ok("cut", "--user-dict", user, text).split()
+    paths = razoduviva.data.paths()
+    assert ok("cut", "--dict", paths["dict_path"], "--hmm", paths["hmm_path"],
+              "--idf", paths["idf_path"], "--stop-words", paths["stop_word_path"],
+              text) == ok("cut", text)
+
+
+# ---------------------------------------------------------------------------
+# train and encode
+
+def model_text(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def trained(documents, tmp_path, name, **options):
+    model = razoduviva.BM25(**options)
+    for doc in documents:
+        model.train(doc)
+    path = tmp_path / name
+    model.dump(str(path))
+    return model_text(path)
+
+
+def test_train_is_the_model_of_the_cut_lines(jieba, sample, tmp_path):
+    corpus = tmp_path / "corpus.txt"
+    corpus.write_text("\n".join(sample[:100]) + "\n\n  \n" + "\n".join(sample[100:]) + "\n",
+                      encoding="utf-8")
+    expected = trained([words(jieba.cut, s) for s in sample], tmp_path, "expected.json")
+    out = tmp_path / "model.json"
+    assert ok("train", corpus, "-o", out) == ""
+    assert model_text(out) == expected
+    # standard input, threads, and files given in parts give the same model
+    ok("train", "--threads", "2", "-o", tmp_path / "threads.json", stdin=corpus.read_text("utf-8"))
+    assert model_text(tmp_path / "threads.json") == expected
+    first, second = tmp_path / "a.txt", tmp_path / "b.txt"
+    first.write_text("\n".join(sample[:7]), encoding="utf-8")  # no line end at the end
+    second.write_text("\n".join(sample[7:]) + "\n", encoding="utf-8")
+    ok("train", first, "-", "-o", tmp_path / "parts.json", stdin=second.read_text("utf-8"))
+    assert model_text(tmp_path / "parts.json") == expected
+
+
+def test_train_options(tmp_path):
+    corpus = "a b a\n\n \t \nb c\n"
+    expected = trained([["a", "b", "a"], ["b", "c"]], tmp_path, "e.json", b=0.5, k1=2.0)
+    ok("train", "--pretokenized", "--b", "0.5", "--k1", "2", "-o", tmp_path / "m.json",
+       stdin=corpus)
+    assert model_text(tmp_path / "m.json") == expected
+    model = json.loads(expected)
+    assert (model["_b"], model["_k1"], model["_doc_count"]) == (0.5, 2.0, 2)
+
+
+@pytest.fixture(scope="module")
+def model_path(jieba, sample, tmp_path_factory):
+    path = tmp_path_factory.mktemp("model") / "model.json"
+    ok("train", razoduviva.data.SAMPLE_PATH, "-o", path)
+    return path
+
+
+def loaded(path):
+    model = razoduviva.BM25()
+    with open(path, encoding="utf-8") as f:
+        model.load(f.read())
+    return model
+
+
+def test_encode_gives_the_vectors_as_json(jieba, model_path):
+    model = loaded(model_path)
+    text = "英国的大学"
+    tokens = words(jieba.cut, text)
+    out = ok("encode", model_path, text)
+    assert json.loads(out) == model.encode_document(tokens)
+    assert "英国" in out  # kept as it is, not as a \u escape
+    assert list(json.loads(out)) == sorted(tokens)
+    query = ok("encode", model_path, "--query", text)
+    assert json.loads(query) == model.encode_query(tokens)
+    assert abs(sum(json.loads(query).values()) - 1) < 1e-12
+
+
+def test_encode_standard_input_gives_one_vector_per_line(jieba, sample, model_path):
+    model = loaded(model_path)
+    lines = sample[:20] + [""] + sample[20:30]
+    out = ok("encode", "--query", model_path, stdin="\n".join(lines) + "\n").split("\n")
+    assert out[-1] == ""
+    assert [json.loads(x) for x in out[:-1]] == \
+        [model.encode_query(words(jieba.cut, line)) for line in lines]
+    assert out[20] == "{}"
+
+
+def test_encode_pretokenized(tmp_path):
+    ok("train", "--pretokenized", "-o", tmp_path / "m.json", stdin="a b a\nb c\n")
+    model = loaded(tmp_path / "m.json")
+    assert json.loads(ok("encode", tmp_path / "m.json", "--pretokenized", "a", "a  c")) == \
+        model.encode_document(["a", "a", "c"])
+    out = ok("encode", tmp_path / "m.json", "--pretokenized", stdin="c\n\na d a\n")
+    assert [json.loads(x) for x in out.split("\n")[:-1]] == \
+        [model.encode_document(["c"]), {}, model.encode_document(["a", "d", "a"])]
+
+
+def test_encode_passes_the_parser_complaints_of_a_loaded_model_on(tmp_path):
+    path = tmp_path / "m.json"
+    path.write_text('{"_b": 0.75, "_doc_count": 2, "_doc_length_average": 1.5, '
+                    '"_doc_token_frequency": {"a": 1}, "_k1": 1.2, "note": tru}')
+    done = run("encode", path, "--pretokenized", "a")
+    assert done.returncode == 0
+    assert json.loads(done.stdout) == {"a": pytest.approx(1 / (1.2 * (0.75 / 1.5 + 0.25) + 1))}
+    assert "ERROR" in done.stderr and "true" in done.stderr
+
+
+# ---------------------------------------------------------------------------
+# demo
+
+def test_demo(sample):
+    out = ok("demo")
+    assert "%d sentences" % len(sample) in out
+    assert "Best matches" in out
+    matches = out.split("Best matches")[1].strip().split("\n")[1:6]
+    scores = [float(m.split()[0]) for m in matches]
+    assert len(scores) == 5 and scores == sorted(scores, reverse=True) and scores[-1] > 0
+    assert all(m.split(None, 1)[1] in sample for m in matches)
+
+
+def test_demo_query_finds_its_sentence(sample):
+    target = next(s for s in sample if "哈佛大学" in s)
+    out = ok("demo", "--query", "哈佛大学", "--top", "2")
+    matches = out.split("Best matches")[1].strip().split("\n")[1:]
+    assert matches[0].split(None, 1)[1] == target
+    assert not matches[2].strip()  # --top 2
+
+
+# ---------------------------------------------------------------------------
+# Failures: one line on standard error, a non-zero exit, no traceback
+
+def bad_files(tmp_path):
+    files = {
+        "bad.dict": "一行 不对\n",
+        "bad.json": '{"_b": 0.75, "_doc_count": ',
+        "empty.json": "",
+        "other.json": '{"a": [1, 2, 3]}',
+        "blank.txt": "\n \n\t\n",
+        "warn.json": '{"_b": 0.75, tru',
+    }
+    for name, text in files.items():
+        (tmp_path / name).write_text(text, encoding="utf-8")
+    (tmp_path / "folder").mkdir()
+    return tmp_path
+
+
+FAILURES = [
+    # (arguments, standard input, exit status, words of the message)
+    (["cut", "--dict", "missing.dict", "x"], None, 1, ["missing.dict", "No such file"]),
+    (["cut", "--hmm", "folder", "x"], None, 1, ["folder", "directory"]),
+    (["cut", "--dict", "bad.dict", "x"], None, 1, ["bad.dict:1"]),
+    (["cut", "--user-dict", "missing.dict", "x"], None, 1, ["missing.dict"]),
+    (["encode", "bad.json", "x"], None, 1, ["bad.json", "not a BM25 model"]),
+    (["encode", "warn.json", "x"], None, 1, ["warn.json", "not a BM25 model"]),
+    (["encode", "empty.json", "x"], None, 1, ["empty.json", "not a BM25 model"]),
+    (["encode", "other.json", "x"], None, 1, ["other.json", "not a BM25 model"]),
+    (["encode", "missing.json", "x"], None, 1, ["missing.json", "No such file"]),
+    (["encode", "folder", "x"], None, 1, ["folder", "directory"]),
+    (["train", "missing.txt", "-o", "m.json"], None, 1, ["missing.txt", "No such file"]),
+    (["train", "folder", "-o", "m.json"], None, 1, ["folder", "directory"]),
+    (["train", "blank.txt", "-o", "m.json"], None, 1, ["no documents"]),
+    (["train", "-o", "m.json"], "", 1, ["no documents"]),
+    (["train", "blank.txt", "-o", "folder"], None, 1, ["folder", "directory"]),
+    (["train", "blank.txt", "-o", "missing/m.json"], None, 1, ["missing"]),
+    (["train", "--dict", "bad.dict", "-o", "m.json"], "你好\n", 1, ["bad.dict:1"]),
+    (["train", "blank.txt"], None, 2, ["--output"]),
+    (["train", "--b", "1.5", "-o", "m.json"], "", 2, ["--b"]),
+    (["train", "--k1", "nan", "-o", "m.json"], "", 2, ["--k1"]),
+    (["cut", "--threads", "0"], "", 2, ["--threads"]),
+    (["cut", "--threads", "two"], "", 2, ["--threads"]),
+    (["cut", "--no-such-option"], "", 2, ["--no-such-option"]),
+    (["encode"], None, 2, ["MODEL"]),
+    (["demo", "--top", "-1"], None, 2, ["--top"]),
+    (["frobnicate"], None, 2, ["frobnicate"]),
+    ([], None, 2, ["command"]),
+]
+
+
+@pytest.mark.parametrize("args, stdin, status, message", FAILURES,
+                         ids=[" ".join(f[0]) or "none" for f in FAILURES])
+def test_failures_are_one_line(tmp_path, args, stdin, status, message):
+    done = run(*args, stdin=stdin, cwd=bad_files(tmp_path))
+    assert done.returncode == status
+    assert done.stdout == ""
+    assert done.stderr.count("\n") == 1 and done.stderr.endswith("\n"), done.stderr
+    assert done.stderr.startswith("razoduviva") and ": error: " in done.stderr
+    for part in message:
+        assert part in done.stderr
+    assert not (tmp_path / "m.json").exists()
+
+
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_closed_standard_output_ends_quietly(sample, threads):
+    data = (("\n".join(sample) + "\n") * 20).encode()
+    with spawn("cut", "--threads", threads) as proc:
+        feeder = threading.Thread(target=_feed, args=(proc.stdin, data))
+        feeder.start()
+        assert proc.stdout.readline()
+        proc.stdout.close()
+        status = proc.wait()
+        feeder.join()
+        assert proc.stderr.read() == b""
+        assert status == 141
+
+
+def _feed(pipe, data):
+    try:
+        pipe.write(data)
+        pipe.close()
+    except (BrokenPipeError, ValueError):
+        pass
+
+
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_interrupt_ends_quietly(threads):
+    with spawn("cut", "--threads", threads) as proc:
+        # once a line has come back the command is in its reading loop
+        proc.stdin.write("今天天气不错\n".encode())
+        proc.stdin.flush()
+        assert proc.stdout.readline().decode() == "今天 天气 不错\n"
+        proc.send_signal(signal.SIGINT)
+        assert proc.wait() == 130
+        assert proc.stderr.read() == b""

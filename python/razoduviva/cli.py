@@ -194,8 +194,7 @@ def _text(block):
     return text
 
 
-# White space other than the line feed.
-_SPACE = re.compile(r"[^\S\n]")
+_SPACE = re.compile(r"\s")
 
 
 def _words_by_line(cut, text, keep_space=False):
@@ -207,18 +206,20 @@ def _words_by_line(cut, text, keep_space=False):
     calls and lets the cut run longer without the interpreter lock.
     """
     words = cut(text)
-    lines = text.count("\n") + 1
-    if words.count("\n") != lines - 1:  # not expected; cut line by line
-        return [_drop_space(cut(line), keep_space) for line in text.split("\n")]
-    if not keep_space and _SPACE.search(text):
-        words = [w for w in words if w == "\n" or not w.isspace()]
+    lines = text.split("\n")
+    if words.count("\n") != len(lines) - 1:  # not expected; cut line by line
+        return [_drop_space(cut(line), keep_space) for line in lines]
     out = []
     start = 0
-    for _ in range(lines - 1):
-        end = words.index("\n", start)
-        out.append(words[start:end])
+    last = len(lines) - 1
+    for i, line in enumerate(lines):
+        end = words.index("\n", start) if i < last else len(words)
+        line_words = words[start:end]
+        # Only a line with white space can give a white-space word.
+        if not keep_space and _SPACE.search(line):
+            line_words = [w for w in line_words if not w.isspace()]
+        out.append(line_words)
         start = end + 1
-    out.append(words[start:])
     return out
 
 

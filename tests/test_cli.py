@@ -211,6 +211,36 @@ def test_train_is_the_model_of_the_cut_lines(jieba, sample, tmp_path):
     assert model_text(tmp_path / "parts.json") == expected
 
 
+def test_train_shows_progress_only_on_a_terminal(sample, tmp_path):
+    pty = pytest.importorskip("pty")
+    corpus = tmp_path / "corpus.txt"
+    corpus.write_text("\n".join(sample) + "\n\n", encoding="utf-8")
+    done = run("train", corpus, "-o", tmp_path / "quiet.json")
+    assert done.returncode == 0 and done.stderr == ""
+
+    main, side = pty.openpty()
+    proc = subprocess.Popen([sys.executable, "-m", "razoduviva", "train", corpus,
+                             "-o", tmp_path / "m.json"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=side, env=ENV)
+    os.close(side)
+    shown = b""
+    while True:
+        try:
+            data = os.read(main, 4096)
+        except OSError:  # the terminal closes with the process
+            break
+        if not data:
+            break
+        shown += data
+    os.close(main)
+    assert proc.wait(timeout=120) == 0
+    lines = shown.decode("utf-8").replace("\r\n", "\n").split("\n")
+    assert "100%" in lines[0] and "%d documents" % len(sample) in lines[0]
+    assert lines[1] == ("razoduviva: model of %d documents written to %s; empty lines skipped: 1"
+                        % (len(sample), tmp_path / "m.json"))
+    assert model_text(tmp_path / "m.json") == model_text(tmp_path / "quiet.json")
+
+
 def test_train_options(tmp_path):
     corpus = "a b a\n\n \t \nb c\n"
     expected = trained([["a", "b", "a"], ["b", "c"]], tmp_path, "e.json", b=0.5, k1=2.0)

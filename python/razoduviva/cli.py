@@ -348,6 +348,7 @@ class _Progress:
         self.total = total
         self.start = time.monotonic()
         self.last = 0.0
+        self.shown = False
         try:
             self.on = sys.stderr.isatty()
         except (ValueError, AttributeError):
@@ -368,6 +369,14 @@ class _Progress:
             line = "[%-30s] %3d%% %s" % (bar, share * 100, line)
         sys.stderr.write("\r" + line + ("\n" if final else ""))
         sys.stderr.flush()
+        self.shown = not final
+
+    def end(self):
+        """Ends a progress line left open, so that what follows starts a line."""
+        if self.shown:
+            sys.stderr.write("\n")
+            sys.stderr.flush()
+            self.shown = False
 
 
 def _output_path(path):
@@ -393,15 +402,19 @@ def cmd_train(args):
     done = documents = skipped = 0
     # The segmentation runs in the pool, the training here, in input order,
     # so the model does not depend on the number of threads.
-    for size, lists in _ordered(segment_block, _all_blocks(streams), args.threads):
-        for doc in lists:
-            if doc:
-                model.train(doc)
-                documents += 1
-            else:
-                skipped += 1
-        done += size
-        progress.update(done, documents)
+    try:
+        for size, lists in _ordered(segment_block, _all_blocks(streams), args.threads):
+            for doc in lists:
+                if doc:
+                    model.train(doc)
+                    documents += 1
+                else:
+                    skipped += 1
+            done += size
+            progress.update(done, documents)
+    except BaseException:
+        progress.end()
+        raise
     if not documents:
         raise CliError("no documents to train on: every input line is empty")
     try:
@@ -410,8 +423,8 @@ def cmd_train(args):
         raise CliError("cannot write model %s: %s" % (output, e)) from None
     progress.update(done, documents, final=True)
     if progress.on:
-        sys.stderr.write("%s: %d documents, %d empty lines skipped; model written to %s\n"
-                         % (PROG, documents, skipped, output))
+        sys.stderr.write("%s: model of %d documents written to %s; empty lines skipped: %d\n"
+                         % (PROG, documents, output, skipped))
     return 0
 
 

@@ -66,6 +66,15 @@ def test_help_lists_the_options(command, expect):
         assert option in out
 
 
+def test_console_script():
+    script = os.path.join(os.path.dirname(sys.executable), "razoduviva")
+    if not os.path.exists(script):
+        pytest.skip("no razoduviva script beside the interpreter")
+    done = subprocess.run([script, "cut", "今天天气不错"], capture_output=True,
+                          encoding="utf-8", env=ENV, timeout=300)
+    assert (done.returncode, done.stdout, done.stderr) == (0, "今天 天气 不错\n", "")
+
+
 # ---------------------------------------------------------------------------
 # cut
 

@@ -113,18 +113,45 @@ def threaded(method, texts, n):
     return time.perf_counter() - t
 
 
+def peak_rss(pid):
+    """VmHWM of a running process in bytes, or None once it is gone. Read
+    from /proc rather than from wait4's ru_maxrss, which also counts the
+    pages the child shared with this (large) process before its exec."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return None
+
+
 def run_cli(args, stdin_path):
     """(wall seconds, user + sys seconds, peak resident bytes) of one run."""
     with open(stdin_path, "rb") as stdin:
         t = time.perf_counter()
         proc = subprocess.Popen([sys.executable, "-m", "razoduviva", *args], stdin=stdin,
                                 stdout=subprocess.DEVNULL)
+        peak = [0]
+
+        def watch():
+            while proc.returncode is None:
+                value = peak_rss(proc.pid)
+                if value is None:
+                    return
+                peak[0] = max(peak[0], value)
+                time.sleep(0.02)
+
+        watcher = threading.Thread(target=watch)
+        watcher.start()
         _, status, usage = os.wait4(proc.pid, 0)
         seconds = time.perf_counter() - t
-    proc.returncode = os.waitstatus_to_exitcode(status)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        watcher.join()
     if proc.returncode:
         sys.exit("razoduviva %s failed with status %d" % (" ".join(args), proc.returncode))
-    return seconds, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+    return seconds, usage.ru_utime + usage.ru_stime, peak[0]
 
 
 def load():
@@ -179,9 +206,9 @@ def main():
             best = min((run_cli(["cut", "--threads", threads], cut_path)
                         for _ in range(args.repeat)), key=lambda r: r[0])
             print("python -m razoduviva cut --threads %s < %.0f MB: %.2f s, %.1f MB/s "
-                  "including start-up; CPU %.2f s (%.2f cores busy), peak %.0f MiB"
+                  "including start-up; CPU %.2f s (%.2f cores busy), peak %.0f MiB (best of %d)"
                   % (threads, mb, best[0], mb / best[0], best[1], best[1] / best[0],
-                     best[2] / 2**20))
+                     best[2] / 2**20, args.repeat))
 
         train_lines = repeated(sentences, args.train_mb)
         train_path = os.path.join(tmp, "train.txt")
@@ -190,12 +217,13 @@ def main():
         train_mb = os.path.getsize(train_path) / 1e6
         model = os.path.join(tmp, "model.json")
         for threads in ("1", "2"):
-            seconds, cpu, peak = run_cli(["train", "--threads", threads, "-o", model, "-"],
-                                         train_path)
+            seconds, cpu, peak = min((run_cli(["train", "--threads", threads, "-o", model, "-"],
+                                              train_path) for _ in range(args.repeat)),
+                                     key=lambda r: r[0])
             print("python -m razoduviva train --threads %s on %.0f MB (%d documents): %.1f s "
-                  "wall, %.1f MB/s; CPU %.1f s = %.2f cores busy; peak %.0f MiB"
+                  "wall, %.1f MB/s; CPU %.1f s = %.2f cores busy; peak %.0f MiB (best of %d)"
                   % (threads, train_mb, len(train_lines), seconds, train_mb / seconds, cpu,
-                     cpu / seconds, peak / 2**20))
+                     cpu / seconds, peak / 2**20, args.repeat))
     print("after: " + load())
 
 

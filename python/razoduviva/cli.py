@@ -194,7 +194,8 @@ def _text(block):
     return text
 
 
-_SPACE = re.compile(r"\s")
+# White space other than the line feed.
+_SPACE = re.compile(r"[^\S\n]")
 
 
 def _words_by_line(cut, text, keep_space=False):
@@ -207,19 +208,25 @@ def _words_by_line(cut, text, keep_space=False):
     """
     words = cut(text)
     lines = text.split("\n")
-    if words.count("\n") != len(lines) - 1:  # not expected; cut line by line
-        return [_drop_space(cut(line), keep_space) for line in lines]
     out = []
     start = 0
-    last = len(lines) - 1
-    for i, line in enumerate(lines):
-        end = words.index("\n", start) if i < last else len(words)
-        line_words = words[start:end]
-        # Only a line with white space can give a white-space word.
-        if not keep_space and _SPACE.search(line):
-            line_words = [w for w in line_words if not w.isspace()]
-        out.append(line_words)
-        start = end + 1
+    index = words.index
+    try:
+        for _ in range(len(lines) - 1):
+            end = index("\n", start)
+            out.append(words[start:end])
+            start = end + 1
+    except ValueError:  # fewer line feeds than lines: not expected
+        return [_drop_space(cut(line), keep_space) for line in lines]
+    out.append(words[start:])
+    if "\n" in out[-1]:  # more line feeds than lines: not expected
+        return [_drop_space(cut(line), keep_space) for line in lines]
+    # Only a line with white space can give a white-space word.
+    if not keep_space and _SPACE.search(text):
+        search = _SPACE.search
+        for i, line in enumerate(lines):
+            if search(line):
+                out[i] = [w for w in out[i] if not w.isspace()]
     return out
 
 

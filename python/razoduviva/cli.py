@@ -221,12 +221,16 @@ def _words_by_line(cut, text, keep_space=False):
     out.append(words[start:])
     if "\n" in out[-1]:  # more line feeds than lines: not expected
         return [_drop_space(cut(line), keep_space) for line in lines]
-    # Only a line with white space can give a white-space word.
-    if not keep_space and _SPACE.search(text):
-        search = _SPACE.search
-        for i, line in enumerate(lines):
-            if search(line):
-                out[i] = [w for w in out[i] if not w.isspace()]
+    if not keep_space:
+        # Only a line with white space can give a white-space word: find
+        # those lines from the white space in the block.
+        line, at, done = 0, 0, -1
+        for space in _SPACE.finditer(text):
+            line += text.count("\n", at, space.start())
+            at = space.start()
+            if line != done:
+                out[line] = [w for w in out[line] if not w.isspace()]
+                done = line
     return out
 
 
@@ -406,22 +410,24 @@ def cmd_train(args):
         return len(block), tokens(_text(block))
 
     progress = _Progress(total)
-    done = documents = skipped = 0
+    train = model.train
+    done = lines = skipped = 0
     # The segmentation runs in the pool, the training here, in input order,
     # so the model does not depend on the number of threads.
     try:
         for size, lists in _ordered(segment_block, _all_blocks(streams), args.threads):
             for doc in lists:
                 if doc:
-                    model.train(doc)
-                    documents += 1
+                    train(doc)
                 else:
                     skipped += 1
+            lines += len(lists)
             done += size
-            progress.update(done, documents)
+            progress.update(done, lines - skipped)
     except BaseException:
         progress.end()
         raise
+    documents = lines - skipped
     if not documents:
         raise CliError("no documents to train on: every input line is empty")
     try:

@@ -78,6 +78,7 @@ JSON JSON::Load(std::string_view text) {
 
 JSON JSONParser::Parse() {
   offset_ = 0;
+  errors_ = 0;
   try {
     return ParseNext(0);
   } catch (const TooDeep&) {
@@ -95,7 +96,8 @@ void JSONParser::StepPast(std::size_t offset) noexcept {
   offset_ = offset < text_.size() ? offset + 1 : text_.size();
 }
 
-void JSONParser::Report(std::string_view prefix, std::string_view found) const {
+void JSONParser::Report(std::string_view prefix, std::string_view found) {
+  ++errors_;
   // One write per line, so lines from concurrent parses do not interleave.
   std::string line;
   line.reserve(prefix.size() + found.size() + 2);
@@ -204,7 +206,7 @@ JSON JSONParser::ParseObject(int depth) {
   }
 }
 
-bool JSONParser::ReadHex4(std::size_t offset, unsigned& code) const {
+bool JSONParser::ReadHex4(std::size_t offset, unsigned& code) {
   code = 0;
   for (std::size_t i = 0; i < 4; ++i) {
     const char c = At(offset + i);

@@ -13,15 +13,19 @@
 namespace {
 
 using kelp::typing::text::json::JSON;
+using kelp::typing::text::json::JSONParser;
 using kelp::typing::text::json::Object;
 using Kind = JSON::Kind;
 
-// Parses `text`, capturing what the parser writes to standard error.
-JSON Parse(const std::string& text, std::string* errors = nullptr) {
+// Parses `text`, capturing what the parser writes to standard error and
+// the number of problems it counted.
+JSON Parse(const std::string& text, std::string* errors = nullptr,
+           std::size_t* error_count = nullptr) {
   testing::internal::CaptureStderr();
   JSON value;
+  JSONParser parser(text);
   try {
-    value = JSON::Load(text);
+    value = parser.Parse();
   } catch (...) {
     testing::internal::GetCapturedStderr();
     throw;
@@ -29,6 +33,9 @@ JSON Parse(const std::string& text, std::string* errors = nullptr) {
   std::string written = testing::internal::GetCapturedStderr();
   if (errors != nullptr) {
     *errors = written;
+  }
+  if (error_count != nullptr) {
+    *error_count = parser.ErrorCount();
   }
   return value;
 }
@@ -136,12 +143,16 @@ TEST(JSONParserTest, EscapesAreDecoded) {
       {R"("\u0041\u4e2d")", "A\xe4\xb8\xad"},
       {R"("\u0000")", std::string("\0", 1)},
       {R"("\ud83d\ude00")", "\xf0\x9f\x98\x80"},
+    // One count per line written; a clean text counts none.
+    EXPECT_EQ(count, static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')))
+        << c.text;
       {R"("\uD83D\uDE00!")", "\xf0\x9f\x98\x80!"},
       {"\"raw \x01\xe4\xb8\xad\"", "raw \x01\xe4\xb8\xad"},
   };
   for (const Case& c : cases) {
     std::string errors;
-    JSON value = Parse(c.text, &errors);
+    std::size_t count = 0;
+    JSON value = Parse(c.text, &errors, &count);
     EXPECT_EQ(errors, "") << c.text;
     EXPECT_EQ(Raw(value), c.bytes) << c.text;
   }

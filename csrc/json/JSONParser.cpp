@@ -343,11 +343,19 @@ JSON JSONParser::ParseNumber() {
     return value;
   }
   const double scale = std::pow(10.0, static_cast<double>(ToInteger(exponent)));
-  if (floating) {
-    value = ToDouble(mantissa) * scale;
-  } else {
-    value = static_cast<double>(ToInteger(mantissa)) * scale;
+  const double base = floating ? ToDouble(mantissa) : static_cast<double>(ToInteger(mantissa));
+  double result = base * scale;
+  if (!std::isfinite(result)) {
+    // The exponent took the value past the largest double. The writer has
+    // no text for infinity that the parser would read back, so such a
+    // number is out of range, like a mantissa too long for a double. A zero
+    // mantissa stays zero whatever the exponent (0 * inf would be NaN).
+    if (base != 0.0) {
+      throw std::out_of_range("stod");
+    }
+    result = base;
   }
+  value = result;
   return value;
 }
 

@@ -12,7 +12,8 @@
 // locale-independent conversions that follow std::stod and std::stoll: the
 // longest valid prefix is taken, and a text with no valid prefix or out of
 // range throws std::invalid_argument or std::out_of_range, which the parser
-// does not catch.
+// does not catch. A mantissa times ten to its exponent must be a finite
+// double too: 1e400 is out of range, while 0e400 is 0.
 //
 // Cost: linear in the text; recursion depth bounded by MAX_PARSE_DEPTH.
 // Thread-safety: holds only the state of its own parse.
@@ -33,11 +34,11 @@ class JSONParser {
   // Parses one value from the start of the text.
   JSON Parse();
 
- private:
   // The number of problems the last Parse wrote to standard error; 0 means
   // the text read cleanly up to the end of its first value.
   std::size_t ErrorCount() const noexcept { return errors_; }
 
+ private:
   // Thrown (and caught by Parse) when the nesting cap is hit.
   struct TooDeep {};
 
@@ -62,7 +63,7 @@ class JSONParser {
 
   std::string_view text_;
   std::size_t offset_ = 0;
-};
   std::size_t errors_ = 0;
+};
 
 }  // namespace kelp::typing::text::json

@@ -91,6 +91,18 @@ TEST(JSONParserTest, NumberConversionFailuresThrow) {
   EXPECT_THROW(Parse("1e,"), std::invalid_argument);
   EXPECT_THROW(Parse("1e+ "), std::invalid_argument);
   EXPECT_THROW(Parse("[-., 1]"), std::invalid_argument);
+  // An exponent that takes the value past the largest double: infinity has
+  // no text that would read back, so it is out of range too.
+  EXPECT_THROW(Parse("1e400 "), std::out_of_range);
+  EXPECT_THROW(Parse("[1E+22337] "), std::out_of_range);
+  EXPECT_THROW(Parse("-2.5e309,"), std::out_of_range);
+  bool ok = false;
+  EXPECT_EQ(Parse("1e308 ").AsFloat(ok), 1e308);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Parse("0e400 ").AsFloat(ok), 0.0);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Parse("1e-400 ").AsFloat(ok), 0.0);
+  EXPECT_TRUE(ok);
 }
 
 TEST(JSONParserTest, ErrorLinesAndSubstitutes) {
@@ -127,9 +139,13 @@ TEST(JSONParserTest, ErrorLinesAndSubstitutes) {
   };
   for (const Case& c : cases) {
     std::string errors;
-    JSON value = Parse(c.text, &errors);
+    std::size_t count = 0;
+    JSON value = Parse(c.text, &errors, &count);
     EXPECT_EQ(errors, c.errors) << c.text;
     EXPECT_EQ(value.dump(), c.dump) << c.text;
+    // One count per line written; a clean text counts none.
+    EXPECT_EQ(count, static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')))
+        << c.text;
   }
 }
 
@@ -143,16 +159,12 @@ TEST(JSONParserTest, EscapesAreDecoded) {
       {R"("\u0041\u4e2d")", "A\xe4\xb8\xad"},
       {R"("\u0000")", std::string("\0", 1)},
       {R"("\ud83d\ude00")", "\xf0\x9f\x98\x80"},
-    // One count per line written; a clean text counts none.
-    EXPECT_EQ(count, static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')))
-        << c.text;
       {R"("\uD83D\uDE00!")", "\xf0\x9f\x98\x80!"},
       {"\"raw \x01\xe4\xb8\xad\"", "raw \x01\xe4\xb8\xad"},
   };
   for (const Case& c : cases) {
     std::string errors;
-    std::size_t count = 0;
-    JSON value = Parse(c.text, &errors, &count);
+    JSON value = Parse(c.text, &errors);
     EXPECT_EQ(errors, "") << c.text;
     EXPECT_EQ(Raw(value), c.bytes) << c.text;
   }

@@ -13,7 +13,8 @@
 //
 // Tokens are byte strings or signed 64-bit ids; an id is counted under its
 // decimal text, so the id 42 and the string "42" are one token. Counters are
-// 64-bit. Results come in ascending key order (byte-wise for strings).
+// 64-bit and stop at INT64_MAX rather than wrap (a loaded file may hold any
+// count). Results come in ascending key order (byte-wise for strings).
 //
 // The model file is the JSON text written by dump() and read by load():
 // "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->

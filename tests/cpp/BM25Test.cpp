@@ -120,6 +120,24 @@ TEST(BM25TrainTest, CountsAreSixtyFourBit) {
   EXPECT_EQ(CountOf(model, "a"), 4294967297);
 }
 
+TEST(BM25TrainTest, CountsStopAtTheLargestValueInsteadOfWrapping) {
+  // A loaded file may start any count at INT64_MAX; training on must not
+  // overflow (wrap to negative counts, or worse).
+  BM25 model;
+  model.load(
+      "{\"_b\": 0.75, \"_doc_count\": 9223372036854775807, \"_doc_length_average\": 2.5,"
+      " \"_doc_token_frequency\": {\"a\": 9223372036854775807,"
+      " \"9\": 9223372036854775806}, \"_k1\": 1.2}");
+  model.train(Strings{"a", "a", "b"});
+  model.train(Ids{9, 9, 9});
+  EXPECT_EQ(CountOf(model, "a"), INT64_MAX);
+  EXPECT_EQ(CountOf(model, "b"), 1);
+  EXPECT_EQ(CountOf(model, "9"), INT64_MAX);
+  EXPECT_EQ(model.doc_count(), INT64_MAX);
+  EXPECT_EQ(model.doc_total_length(), 6);
+  EXPECT_GT(model.idf("b"), 40.0);  // ln((2^63) / 1.5)
+}
+
 TEST(BM25EncodeTest, WorkedExampleDocument) {
   const BM25 model = Example();
   const BM25::SparseVector v = model.encode_document(Strings{"a", "a", "c"});

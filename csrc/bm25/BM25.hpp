@@ -92,7 +92,8 @@ class BM25 {
 
   // Writes the model file at `path`, through a temporary file in the same
   // folder that is renamed over the target, so a failed dump leaves any
-  // earlier file whole. Throws std::runtime_error "Failed to dump: ...".
+  // earlier file whole. Throws std::runtime_error "Failed to dump: ...", or
+  // std::invalid_argument for a path holding a NUL byte.
   void dump(const std::string& path) const;
 
   // The model file's text, as dump() writes it.

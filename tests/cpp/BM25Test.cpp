@@ -495,6 +495,15 @@ TEST(BM25FileTest, DumpFailures) {
       EXPECT_EQ(e.what(), c.message) << c.path;
     }
   }
+  // The system would cut the path at the NUL byte and write "model.json".
+  const std::string cut = dir / "model.json";
+  try {
+    Example().dump(cut + std::string("\0.bak", 5));
+    ADD_FAILURE() << "no error for a NUL byte";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Failed to dump: embedded null byte in path");
+  }
+  EXPECT_NE(::access(cut.c_str(), F_OK), 0);
 }
 
 TEST(BM25FileTest, DumpReplacesWholeFilesAndKeepsTheirMode) {

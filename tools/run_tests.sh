@@ -6,6 +6,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 python="${PYTHON:-python3}"
+# The Python tests run from a scratch folder: make a relative path absolute.
+[[ "$python" == */* ]] && python="$(cd "$(dirname "$python")" && pwd)/$(basename "$python")"
 
 # System packages: GoogleTest for the C++ units.
 need=()

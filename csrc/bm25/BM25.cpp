@@ -291,44 +291,44 @@ void BM25::encode_query(const std::int64_t* tokens, std::size_t size,
   Normalize(out);
 }
 
+namespace {
+
+// The sparse vector of `weights`, whose indices point into `tokens` and
+// ascend by token.
+template <typename Map, typename Token>
+Map ToSparseVector(const std::vector<Token>& tokens,
+                   const std::vector<BM25::IndexedWeight>& weights) {
+  Map result;
+  for (const BM25::IndexedWeight& w : weights) {
+    result.emplace_hint(result.end(), tokens[w.index], w.weight);
+  }
+  return result;
+}
+
+}  // namespace
+
 BM25::SparseVector BM25::encode_document(const std::vector<std::string>& tokens_vec) const {
   std::vector<IndexedWeight> weights;
   encode_document(Views(tokens_vec).data(), tokens_vec.size(), weights);
-  SparseVector result;
-  for (const IndexedWeight& w : weights) {
-    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
-  }
-  return result;
+  return ToSparseVector<SparseVector>(tokens_vec, weights);
 }
 
 BM25::IdSparseVector BM25::encode_document(const std::vector<std::int64_t>& tokens_vec) const {
   std::vector<IndexedWeight> weights;
   encode_document(tokens_vec.data(), tokens_vec.size(), weights);
-  IdSparseVector result;
-  for (const IndexedWeight& w : weights) {
-    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
-  }
-  return result;
+  return ToSparseVector<IdSparseVector>(tokens_vec, weights);
 }
 
 BM25::SparseVector BM25::encode_query(const std::vector<std::string>& tokens_vec) const {
   std::vector<IndexedWeight> weights;
   encode_query(Views(tokens_vec).data(), tokens_vec.size(), weights);
-  SparseVector result;
-  for (const IndexedWeight& w : weights) {
-    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
-  }
-  return result;
+  return ToSparseVector<SparseVector>(tokens_vec, weights);
 }
 
 BM25::IdSparseVector BM25::encode_query(const std::vector<std::int64_t>& tokens_vec) const {
   std::vector<IndexedWeight> weights;
   encode_query(tokens_vec.data(), tokens_vec.size(), weights);
-  IdSparseVector result;
-  for (const IndexedWeight& w : weights) {
-    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
-  }
-  return result;
+  return ToSparseVector<IdSparseVector>(tokens_vec, weights);
 }
 
 }  // namespace kelp::typing::text

@@ -1,0 +1,304 @@
+// The segmentation dictionary: the main dictionary and any user
+// dictionaries, weighted, with the trie over all their entries.
+//
+// Main dictionary: one "word frequency tag" line per entry, columns split at
+// every space (so exactly two single spaces), lines ending at a line feed; a
+// carriage return before it stays part of the tag. Weights are
+// ln(frequency / total of all frequencies).
+//
+// User dictionaries: a list of paths separated by '|' or ';'. Each non-empty
+// line is "word", "word tag" or "word frequency tag"; entries without a
+// frequency get the user-word weight (minimum, median or maximum of the main
+// dictionary's weights). A word listed twice resolves to its last occurrence:
+// a user entry replaces a main entry of the same word.
+//
+// Failures: a file that cannot be opened writes a FATAL record and throws
+// limonp::FileError (with the errno value); a main dictionary line without
+// exactly three columns, or a main dictionary without entries, writes a FATAL
+// record and throws limonp::DataError naming the file and the 1-based line (0
+// for the file as a whole). Members own their parts, so a throwing
+// constructor leaves nothing behind. A word that is not valid UTF-8 is logged
+// (ERROR) and its entry kept with no runes, so no lookup finds it.
+//
+// Built completely by the constructor, read-only afterwards: concurrent
+// queries need no lock. Segmenters borrow it by pointer, so it neither
+// copies nor moves.
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tokenizer/jieba/Constants.hpp"
+#include "tokenizer/jieba/Dag.hpp"
+#include "tokenizer/jieba/DictUnit.hpp"
+#include "tokenizer/jieba/RuneSet.hpp"
+#include "tokenizer/jieba/Trie.hpp"
+#include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/limonp/FileUtil.hpp"
+#include "tokenizer/limonp/Logging.hpp"
+#include "tokenizer/limonp/StringUtil.hpp"
+
+namespace kelp::typing::text::jieba {
+
+// The weight given to user words that carry no frequency of their own.
+enum UserWordWeightOption {
+  UserWordWeightMin = 0,
+  UserWordWeightMedian = 1,
+  UserWordWeightMax = 2,  // also any value other than 0 and 1
+};
+
+// Columns of a main dictionary line: word, frequency, tag.
+inline constexpr size_t DICT_COLUMN_NUM = 3;
+
+class DictTrie {
+ public:
+  DictTrie(const std::string& dict_path, const std::string& user_dict_paths = "",
+           UserWordWeightOption option = UserWordWeightMedian) {
+    Init(dict_path, user_dict_paths, option);
+  }
+
+  DictTrie(const DictTrie&) = delete;
+  DictTrie& operator=(const DictTrie&) = delete;
+
+  // Word-graph lookup over [begin, end); see Trie::Find.
+  void Find(const RuneStr* begin, const RuneStr* end, std::vector<Dag>& dags,
+            size_t max_word_len = MAX_WORD_RUNES) const {
+    trie_->Find(begin, end, dags, max_word_len);
+  }
+
+  // The entry of exactly the runes [begin, end), or null.
+  const DictUnit* Find(const RuneStr* begin, const RuneStr* end) const {
+    return trie_->Find(begin, end);
+  }
+
+  // Smallest weight of a main dictionary entry: the score of a rune that
+  // starts no dictionary word.
+  double MinWeight() const noexcept { return min_weight_; }
+  double MaxWeight() const noexcept { return max_weight_; }
+  double MedianWeight() const noexcept { return median_weight_; }
+  double UserWordWeight() const noexcept { return user_word_weight_; }
+  double TotalFreq() const noexcept { return total_freq_; }
+
+  // True when a user dictionary lists `rune` as a one-rune word.
+  bool IsUserSingleRuneWord(Rune rune) const noexcept {
+    return user_single_rune_words_.Contains(rune);
+  }
+
+  // Every entry: the main dictionary's lines in file order, then the user
+  // dictionaries' lines.
+  const std::vector<DictUnit>& Units() const noexcept { return static_node_infos_; }
+
+  const Trie& GetTrie() const noexcept { return *trie_; }
+
+ private:
+  void Init(const std::string& dict_path, const std::string& user_dict_paths,
+            UserWordWeightOption option) {
+    LoadDict(dict_path);
+    LIMONP_CHECK(!static_node_infos_.empty()).InData(dict_path, 0);
+    total_freq_ = 0.0;
+    for (const DictUnit& unit : static_node_infos_) {
+      total_freq_ += unit.weight;
+    }
+    for (DictUnit& unit : static_node_infos_) {
+      unit.weight = std::log(unit.weight / total_freq_);
+    }
+    SetStaticWordWeights(option);
+    if (!user_dict_paths.empty()) {
+      LoadUserDict(user_dict_paths);
+    }
+    Shrink(static_node_infos_);
+    CreateTrie(static_node_infos_);
+  }
+
+  // Reads the main dictionary; each entry's weight is its frequency until
+  // Init turns it into a log-probability.
+  void LoadDict(const std::string& path) {
+    std::ifstream ifs;
+    const int error = limonp::OpenInputFile(path, ifs);
+    LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed.";
+    const std::string content = ReadAll(ifs, path);
+    static_node_infos_.reserve(static_cast<size_t>(
+        std::count(content.begin(), content.end(), '\n') + 1));
+
+    std::vector<std::string_view> buf;
+    size_t lineno = 0;
+    ForEachLine(content, [&](std::string_view line) {
+      ++lineno;
+      limonp::SplitViews(line, buf, " ");
+      LIMONP_CHECK(buf.size() == DICT_COLUMN_NUM).InData(path, lineno)
+          << "split result illegal, line:" << line;
+      const double freq = limonp::StringToDouble(buf[1]);
+      DictUnit& unit = static_node_infos_.emplace_back();
+      if (!MakeNodeInfo(unit, buf[0], freq, buf[2])) {
+        // The entry can never be found, but it keeps its own line's
+        // frequency and tag, which still count in the statistics.
+        unit.weight = freq;
+        unit.tag.assign(buf[2]);
+      }
+    });
+  }
+
+  // Computes the minimum, median and maximum weight of the main dictionary
+  // and the user-word weight.
+  void SetStaticWordWeights(UserWordWeightOption option) {
+    std::vector<double> weights;
+    weights.reserve(static_node_infos_.size());
+    for (const DictUnit& unit : static_node_infos_) {
+      weights.push_back(unit.weight);
+    }
+    const size_t n = weights.size();
+    std::nth_element(weights.begin(), weights.begin() + n / 2, weights.end(), WeightLess);
+    median_weight_ = weights[n / 2];
+    const auto [min_it, max_it] = std::minmax_element(weights.begin(), weights.end(), WeightLess);
+    min_weight_ = *min_it;
+    // minmax_element gives the first of equal smallest and the last of equal
+    // largest; with a total order both are the sorted ends.
+    max_weight_ = *max_it;
+    switch (option) {
+      case UserWordWeightMin:
+        user_word_weight_ = min_weight_;
+        break;
+      case UserWordWeightMedian:
+        user_word_weight_ = median_weight_;
+        break;
+      default:
+        user_word_weight_ = max_weight_;
+        break;
+    }
+  }
+
+  void LoadUserDict(const std::string& paths) {
+    std::vector<std::string_view> files;
+    limonp::SplitViews(paths, files, "|;");
+    for (const std::string_view file : files) {
+      const std::string path(file);
+      std::ifstream ifs;
+      const int error = limonp::OpenInputFile(path, ifs);
+      LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
+      const std::string content = ReadAll(ifs, path);
+      ForEachLine(content, [&](std::string_view line) {
+        if (!line.empty()) {
+          InserUserDictNode(line);
+        }
+      });
+    }
+  }
+
+  // Turns one user dictionary line into an entry. A line of any column count
+  // other than 1 to 3 still adds an entry, with no runes.
+  void InserUserDictNode(std::string_view line) {
+    std::vector<std::string_view> buf;
+    limonp::SplitViews(line, buf, " ");
+    DictUnit unit;
+    switch (buf.size()) {
+      case 1:
+        MakeNodeInfo(unit, buf[0], user_word_weight_, std::string_view());
+        break;
+      case 2:
+        MakeNodeInfo(unit, buf[0], user_word_weight_, buf[1]);
+        break;
+      case 3: {
+        const double freq = static_cast<double>(limonp::StringToInteger(buf[1]));
+        MakeNodeInfo(unit, buf[0], std::log(freq / total_freq_), buf[2]);
+        break;
+      }
+      default:
+        break;
+    }
+    static_node_infos_.push_back(std::move(unit));
+    const DictUnit& added = static_node_infos_.back();
+    if (added.word.size() == 1) {
+      user_single_rune_words_.Insert(added.word[0]);
+    }
+  }
+
+  // Decodes `word` into the entry and sets its weight and tag. On invalid
+  // UTF-8 logs an error, leaves the entry without runes and its weight and
+  // tag as they were, and returns false.
+  bool MakeNodeInfo(DictUnit& unit, std::string_view word, double weight, std::string_view tag) {
+    if (!DecodeRunesInString(word.data(), word.size(), unit.word)) {
+      LIMONP_LOG(limonp::LL_ERROR) << "Decode " << word << " failed.";
+      return false;
+    }
+    unit.weight = weight;
+    unit.tag.assign(tag);
+    return true;
+  }
+
+  // Gives the entry vector storage of exactly its size; it lives unchanged
+  // as long as the dictionary.
+  void Shrink(std::vector<DictUnit>& units) const {
+    if (units.capacity() != units.size()) {
+      std::vector<DictUnit>(std::make_move_iterator(units.begin()),
+                            std::make_move_iterator(units.end()))
+          .swap(units);
+    }
+  }
+
+  void CreateTrie(const std::vector<DictUnit>& units) { trie_ = std::make_unique<Trie>(units); }
+
+  // Ascending weight. A weight that is not a number (a negative frequency,
+  // say) sorts after every number, so the order stays total and the sort
+  // well defined.
+  static bool WeightLess(double a, double b) noexcept {
+    if (std::isnan(a)) {
+      return false;
+    }
+    return std::isnan(b) || a < b;
+  }
+
+  // The whole content of an open file. A read error is a file failure.
+  static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
+    constexpr size_t kChunk = size_t{1} << 16;
+    std::string content;
+    size_t used = 0;
+    errno = 0;
+    while (true) {
+      content.resize(used + kChunk);
+      ifs.read(&content[used], static_cast<std::streamsize>(kChunk));
+      used += static_cast<size_t>(ifs.gcount());
+      if (!ifs) {
+        break;
+      }
+    }
+    content.resize(used);
+    const int error = errno != 0 ? errno : EIO;
+    LIMONP_CHECK(!ifs.bad()).OnFile(path, error) << "read " << path << " failed.";
+    return content;
+  }
+
+  // Calls `handle(line)` for every line of `content`: lines end at a line
+  // feed (not included), a last line without one counts too, and a final
+  // line feed starts no further line.
+  template <typename Handle>
+  static void ForEachLine(std::string_view content, Handle&& handle) {
+    size_t pos = 0;
+    while (pos < content.size()) {
+      const size_t feed = content.find('\n', pos);
+      if (feed == std::string_view::npos) {
+        handle(content.substr(pos));
+        return;
+      }
+      handle(content.substr(pos, feed - pos));
+      pos = feed + 1;
+    }
+  }
+
+  std::vector<DictUnit> static_node_infos_;
+  std::unique_ptr<Trie> trie_;
+  double total_freq_ = 0.0;
+  double min_weight_ = 0.0;
+  double max_weight_ = 0.0;
+  double median_weight_ = 0.0;
+  double user_word_weight_ = 0.0;
+  RuneSet user_single_rune_words_;
+};
+
+}  // namespace kelp::typing::text::jieba

@@ -1,0 +1,104 @@
+#include "tokenizer/jieba/Unicode.hpp"
+
+namespace kelp::typing::text::jieba {
+
+namespace {
+
+// Decodes the rune at `p`, with `remaining` (>= 1) bytes left in the text.
+// Returns the number of bytes taken, or 0 when no rune can be decoded there.
+inline uint32_t DecodeOne(const unsigned char* p, size_t remaining, Rune& rune) noexcept {
+  const unsigned char b0 = p[0];
+  if (b0 < 0x80) {
+    rune = b0;
+    return 1;
+  }
+  if (b0 <= 0xDF && remaining >= 2) {
+    rune = (static_cast<Rune>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
+    return 2;
+  }
+  if (b0 <= 0xEF && remaining >= 3) {
+    rune = (static_cast<Rune>(b0 & 0x0F) << 12) | (static_cast<Rune>(p[1] & 0x3F) << 6) |
+           (p[2] & 0x3F);
+    return 3;
+  }
+  if (b0 <= 0xF7 && remaining >= 4) {
+    rune = (static_cast<Rune>(b0 & 0x07) << 18) | (static_cast<Rune>(p[1] & 0x3F) << 12) |
+           (static_cast<Rune>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes) {
+  runes.clear();
+  if (len == 0) {
+    return true;
+  }
+  // The offsets are 32-bit: a longer text would be decoded wrongly.
+  if (s == nullptr || len > MAX_TEXT_BYTES) {
+    return false;
+  }
+  if (len >= 34) {
+    runes.reserve(len / 2);
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+  uint32_t i = 0;
+  uint32_t j = 0;
+  while (i < len) {
+    RuneStr record;
+    const uint32_t taken = DecodeOne(bytes + i, len - i, record.rune);
+    if (taken == 0) {
+      runes.clear();
+      return false;
+    }
+    record.byte_offset = i;
+    record.byte_length = taken;
+    record.rune_offset = j;
+    record.rune_length = 1;
+    runes.push_back(record);
+    i += taken;
+    ++j;
+  }
+  return true;
+}
+
+bool DecodeRunesInString(const char* s, size_t len, RuneVector& runes) {
+  runes.clear();
+  RuneStrVector records;
+  if (!DecodeRunesInString(s, len, records)) {
+    return false;
+  }
+  runes.reserve(records.size());
+  for (const RuneStr& record : records) {
+    runes.push_back(record.rune);
+  }
+  return true;
+}
+
+void GetWordsFromWordRanges(std::string_view s, const std::vector<WordRange>& wrs,
+                            std::vector<Word>& words) {
+  for (const WordRange& range : wrs) {
+    const uint32_t byte_length =
+        range.last->byte_offset + range.last->byte_length - range.first->byte_offset;
+    Word& word = words.emplace_back();
+    word.text.assign(s.data() + range.first->byte_offset, byte_length);
+    word.byte_offset = range.first->byte_offset;
+    word.rune_offset = range.first->rune_offset;
+    word.rune_length = range.last->rune_offset + range.last->rune_length - range.first->rune_offset;
+  }
+}
+
+void GetStringsFromWordRanges(std::string_view s, const std::vector<WordRange>& wrs,
+                              std::vector<std::string>& words) {
+  words.resize(wrs.size());
+  for (size_t k = 0; k < wrs.size(); ++k) {
+    const WordRange& range = wrs[k];
+    const uint32_t byte_length =
+        range.last->byte_offset + range.last->byte_length - range.first->byte_offset;
+    words[k].assign(s.data() + range.first->byte_offset, byte_length);
+  }
+}
+
+}  // namespace kelp::typing::text::jieba

@@ -1,0 +1,106 @@
+// Decoded text and result words of the segmentation code.
+//
+// A UTF-8 text is decoded once into RuneStr records: each code point with its
+// byte and rune position. Segmenters work on runs of those records and return
+// WordRanges, which are cut back out of the source bytes as Words; there is
+// no encoder from runes back to UTF-8.
+//
+// All offsets are 32-bit, so a text must be shorter than 4 GiB
+// (MAX_TEXT_BYTES); the decoder refuses longer texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "tokenizer/limonp/LocalVector.hpp"
+
+namespace kelp::typing::text::jieba {
+
+// A Unicode code point (not validated: see DecodeRunesInString).
+using Rune = uint32_t;
+
+// One decoded rune and where it sits in its text.
+struct RuneStr {
+  Rune rune = 0;
+  uint32_t byte_offset = 0;  // offset of its first byte in the text
+  uint32_t byte_length = 0;  // 1 to 4
+  uint32_t rune_offset = 0;  // index among the text's runes
+  uint32_t rune_length = 0;  // runes the record stands for; the decoder sets 1
+
+  friend bool operator==(const RuneStr& a, const RuneStr& b) {
+    return a.rune == b.rune && a.byte_offset == b.byte_offset &&
+           a.byte_length == b.byte_length && a.rune_offset == b.rune_offset &&
+           a.rune_length == b.rune_length;
+  }
+};
+static_assert(std::is_trivially_copyable_v<RuneStr>);
+
+using RuneVector = limonp::LocalVector<Rune>;
+using RuneStrVector = limonp::LocalVector<RuneStr>;
+
+// The runes first..last (both inclusive) of one RuneStrVector; valid while
+// that vector exists unchanged.
+struct WordRange {
+  const RuneStr* first = nullptr;
+  const RuneStr* last = nullptr;
+
+  // Number of runes covered.
+  size_t Length() const noexcept { return static_cast<size_t>(last - first) + 1; }
+};
+
+// A result word: its bytes copied from the source text, and where it was.
+struct Word {
+  std::string text;
+  uint32_t byte_offset = 0;
+  uint32_t rune_offset = 0;
+  uint32_t rune_length = 0;
+
+  friend bool operator==(const Word& a, const Word& b) {
+    return a.text == b.text && a.byte_offset == b.byte_offset &&
+           a.rune_offset == b.rune_offset && a.rune_length == b.rune_length;
+  }
+};
+
+// Longest text the 32-bit offsets can describe: 4 GiB minus one byte.
+inline constexpr size_t MAX_TEXT_BYTES = UINT32_MAX;
+
+// Decodes the `len` bytes at `s` into `runes` (cleared first). True on
+// success; on failure `runes` is left empty. Failure: a lead byte of 0xF8 or
+// more, a sequence cut off by the end of the text, a null `s` with a non-zero
+// `len`, or `len` above MAX_TEXT_BYTES. The decoder is deliberately lenient
+// otherwise: continuation bytes are not checked, overlong forms, surrogates
+// and values above 0x10FFFF are taken as computed. It never reads at or past
+// `s + len` and writes nothing to the log.
+//
+// Texts of up to 16 runes stay in the inline buffer; from 34 bytes on,
+// len / 2 records are reserved up front.
+bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes);
+
+// The same decoding, keeping only the code points.
+bool DecodeRunesInString(const char* s, size_t len, RuneVector& runes);
+
+inline bool DecodeRunesInString(std::string_view s, RuneStrVector& runes) {
+  return DecodeRunesInString(s.data(), s.size(), runes);
+}
+
+inline bool DecodeRunesInString(std::string_view s, RuneVector& runes) {
+  return DecodeRunesInString(s.data(), s.size(), runes);
+}
+
+// Appends one Word per range of `wrs`, in order, to `words`; words already
+// there stay. The ranges must point into the records decoded from `s`.
+void GetWordsFromWordRanges(std::string_view s, const std::vector<WordRange>& wrs,
+                            std::vector<Word>& words);
+
+// Replaces the contents of `words` with the text of each range of `wrs`, in
+// order. Strings already in `words` are reused, so a caller that keeps its
+// vector across calls allocates only for words longer than the strings'
+// inline room.
+void GetStringsFromWordRanges(std::string_view s, const std::vector<WordRange>& wrs,
+                              std::vector<std::string>& words);
+
+}  // namespace kelp::typing::text::jieba

@@ -2,9 +2,11 @@
 # Builds the libFuzzer targets (clang, ASan and UBSan) and runs each for a
 # fixed time on its seed corpus.
 #
-# Usage: bash tools/fuzz.sh [seconds per target] [target ...]
-#   targets default to all of fuzz/CMakeLists.txt; e.g.
+# Usage: bash tools/fuzz.sh [seconds per target | --total=seconds] [target ...]
+#   targets default to all of fuzz/CMakeLists.txt; --total shares the time
+#   among them (at least 3 s each); e.g.
 #   bash tools/fuzz.sh 600 json_parser
+#   bash tools/fuzz.sh --total=30
 #
 # New inputs that reach new code go to build/fuzz/corpus/<target>/ (the seeds
 # in fuzz/corpus/ are only read); a crash or a broken property leaves its
@@ -28,6 +30,10 @@ if (($#)); then
   targets=("$@")
 else
   mapfile -t targets < <(cd "$build/fuzz" && ls -1 *_fuzzer | sed 's/_fuzzer$//')
+fi
+if [[ "$seconds" == --total=* ]]; then
+  seconds=$((${seconds#--total=} / ${#targets[@]}))
+  ((seconds >= 3)) || seconds=3
 fi
 
 status=0

@@ -42,9 +42,11 @@ for target in "${targets[@]}"; do
   artifacts="$build/artifacts/$target"
   log="$build/$target.log"
   mkdir -p "$corpus" "$artifacts"
+  options=()
+  [[ -f "fuzz/dict/$target.dict" ]] && options+=(-dict="fuzz/dict/$target.dict")
   echo "== $target: ${seconds}s"
-  if ! "$build/fuzz/${target}_fuzzer" "$corpus" "fuzz/corpus/$target" \
-      -dict=fuzz/fuzz.dict -max_total_time="$seconds" -close_fd_mask=2 \
+  if ! "$build/fuzz/${target}_fuzzer" "$corpus" "fuzz/corpus/$target" "${options[@]}" \
+      -max_total_time="$seconds" -close_fd_mask=2 \
       -artifact_prefix="$artifacts/" -print_final_stats=1 -rss_limit_mb=2048 >"$log" 2>&1; then
     status=1
     echo "   FAILED; the report:"

@@ -1,0 +1,128 @@
+// Mixed segmentation, the normal cut mode: the maximum-probability
+// dictionary cut first, then every stretch of consecutive one-rune pieces
+// that are not user-dictionary words is re-cut by the HMM segmenter, so that
+// words missing from the dictionary (names, new words, ASCII words and
+// numbers) come out whole.
+//
+// Multi-rune dictionary words are never re-cut. A one-rune word that only
+// the main dictionary lists goes to the HMM like an unknown character; a
+// one-rune user word stays a word and ends the stretch.
+//
+// The dictionary and the model are borrowed and must outlive the segmenter.
+// Every cut is const and keeps its working state in the call: one segmenter
+// serves any number of threads at once.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tokenizer/jieba/Constants.hpp"
+#include "tokenizer/jieba/DictTrie.hpp"
+#include "tokenizer/jieba/HMMModel.hpp"
+#include "tokenizer/jieba/HMMSegment.hpp"
+#include "tokenizer/jieba/MPSegment.hpp"
+#include "tokenizer/jieba/PosTagger.hpp"
+#include "tokenizer/jieba/SegmentTagged.hpp"
+#include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/jieba/WordSpan.hpp"
+
+namespace kelp::typing::text::jieba {
+
+class MixSegment : public SegmentTagged {
+ public:
+  // Working storage of the rune-level cut. A sentence-level call keeps one
+  // for all its runs, so that its vectors are allocated once per call
+  // rather than once per run; contents on entry do not matter.
+  struct Workspace {
+    std::vector<Dag> dags;
+    std::vector<WordRange> pieces;
+  };
+
+  MixSegment(const DictTrie* dictTrie, const HMMModel* model)
+      : mp_segment_(dictTrie), hmm_segment_(model) {}
+
+  void Cut(std::string_view sentence, std::vector<std::string>& words) const override {
+    Cut(sentence, words, true);
+  }
+
+  void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm) const {
+    CutToStrings(sentence, words, RuneCut{this, hmm, {}});
+  }
+
+  // The words with their offsets.
+  void Cut(std::string_view sentence, std::vector<Word>& words, bool hmm) const {
+    CutToWords(sentence, words, RuneCut{this, hmm, {}});
+  }
+
+  // The words as spans of the sentence.
+  void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm) const {
+    DriveSentence(sentence, RuneCut{this, hmm, {}},
+                  [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
+  }
+
+  // Rune level: appends the words of [begin, end) to `ranges`.
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
+           bool hmm) const {
+    Workspace workspace;
+    Cut(begin, end, ranges, hmm, workspace);
+  }
+
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
+           Workspace& workspace) const {
+    if (!hmm) {
+      mp_segment_.Cut(begin, end, ranges, MAX_WORD_RUNES, workspace.dags);
+      return;
+    }
+    const DictTrie& dict = *mp_segment_.GetDictTrie();
+    std::vector<WordRange>& pieces = workspace.pieces;
+    pieces.clear();
+    pieces.reserve(static_cast<size_t>(end - begin));
+    mp_segment_.Cut(begin, end, pieces, MAX_WORD_RUNES, workspace.dags);
+    // A piece the HMM may re-cut: one rune that no user dictionary lists.
+    auto loose = [&dict](const WordRange& piece) {
+      return piece.first == piece.last && !dict.IsUserSingleRuneWord(piece.first->rune);
+    };
+    size_t i = 0;
+    while (i < pieces.size()) {
+      if (!loose(pieces[i])) {
+        ranges.push_back(pieces[i]);
+        ++i;
+        continue;
+      }
+      size_t j = i + 1;
+      while (j < pieces.size() && loose(pieces[j])) {
+        ++j;
+      }
+      // Pieces i to j - 1 are consecutive runes.
+      hmm_segment_.Cut(pieces[i].first, pieces[j - 1].last + 1, ranges);
+      i = j;
+    }
+  }
+
+  bool Tag(std::string_view sentence,
+           std::vector<std::pair<std::string, std::string>>& result) const override {
+    return tagger_.Tag(sentence, result, *this);
+  }
+
+  const DictTrie* GetDictTrie() const override { return mp_segment_.GetDictTrie(); }
+
+ private:
+  // The rune-level cut, as the sentence driver calls it; lives for one
+  // sentence-level call.
+  struct RuneCut {
+    const MixSegment* segment;
+    bool hmm;
+    Workspace workspace;
+    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
+      segment->Cut(begin, end, ranges, hmm, workspace);
+    }
+  };
+
+  MPSegment mp_segment_;
+  HMMSegment hmm_segment_;
+  PosTagger tagger_;
+};
+
+}  // namespace kelp::typing::text::jieba

@@ -35,6 +35,12 @@ CXX=clang++ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build build/asan
 ctest --test-dir build/asan --output-on-failure
 
+echo "== Concurrent cuts under ThreadSanitizer"
+CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DRAZODUVIVA_BUILD_TESTS=ON -DRAZODUVIVA_SANITIZE=thread
+cmake --build build/tsan --target JiebaStressTest
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/cpp/JiebaStressTest
+
 echo "== Fuzz targets, briefly, on their seed corpus"
 bash tools/fuzz.sh --total=30
 

@@ -47,8 +47,10 @@
 
 namespace kelp::typing::text::jieba {
 
-// The weight given to user words that carry no frequency of their own.
-enum UserWordWeightOption {
+// The weight given to user words that carry no frequency of their own. The
+// underlying type is fixed so that every int is a valid value (any other
+// than 0 and 1 means the maximum); without it only 0 to 3 would be.
+enum UserWordWeightOption : int {
   UserWordWeightMin = 0,
   UserWordWeightMedian = 1,
   UserWordWeightMax = 2,  // also any value other than 0 and 1

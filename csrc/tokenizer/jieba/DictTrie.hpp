@@ -75,6 +75,13 @@ class DictTrie {
     trie_->Find(begin, end, dags, max_word_len);
   }
 
+  // The word graph of the positions [from, to) of the run [begin, end); see
+  // Trie::Find.
+  void Find(const RuneStr* begin, const RuneStr* end, size_t from, size_t to,
+            std::vector<Dag>& dags, size_t max_word_len = MAX_WORD_RUNES) const {
+    trie_->Find(begin, end, from, to, dags, max_word_len);
+  }
+
   // The entry of exactly the runes [begin, end), or null.
   const DictUnit* Find(const RuneStr* begin, const RuneStr* end) const {
     return trie_->Find(begin, end);

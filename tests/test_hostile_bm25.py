@@ -242,3 +242,12 @@ def test_texts_that_are_not_str_or_bytes():
     for text in (None, 3, ["{}"], {"_b": 0.5}):
         with pytest.raises(TypeError):
             model.load(text)
+
+
+@pytest.mark.parametrize("b, k1", [(math.nan, 1.2), (0.75, math.inf), (-math.inf, 1.2)])
+def test_parameters_that_no_model_file_could_hold(b, k1):
+    # A model with NaN or infinite b or k1 could be dumped but never loaded.
+    with pytest.raises(ValueError, match="b and k1 must be finite"):
+        BM25(b, k1)
+    with pytest.raises(ValueError):
+        BM25(b=b, k1=k1)

@@ -40,6 +40,12 @@ std::vector<std::string_view> Views(const std::vector<std::string>& tokens) {
 
 }  // namespace
 
+BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
+  if (!std::isfinite(b) || !std::isfinite(k1)) {
+    throw std::invalid_argument("BM25: b and k1 must be finite numbers");
+  }
+}
+
 void BM25::train(const std::vector<std::string>& tokens_vec) {
   const std::vector<std::string_view> views = Views(tokens_vec);
   train(views.data(), views.size());

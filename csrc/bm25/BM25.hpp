@@ -49,7 +49,10 @@ class BM25 {
     double weight;
   };
 
-  explicit BM25(double b = 0.75, double k1 = 1.2) noexcept : _b(b), _k1(k1) {}
+  // Throws std::invalid_argument when b or k1 is not finite: the model file
+  // has no text for NaN or infinity that load would read back, so such a
+  // model could be saved but never restored.
+  explicit BM25(double b = 0.75, double k1 = 1.2);
 
   // One document. Throws std::runtime_error "trainning tokens_vec should not
   // be empty" for an empty list and then changes nothing.

@@ -71,6 +71,17 @@ class TempDir {
   std::string path_;
 };
 
+TEST(BM25TrainTest, ParametersMustBeFinite) {
+  // NaN or infinity would be written to the model file as text that no
+  // load reads back.
+  for (double bad : {NAN, INFINITY, -INFINITY}) {
+    EXPECT_THROW(BM25(bad, 1.2), std::invalid_argument);
+    EXPECT_THROW(BM25(0.75, bad), std::invalid_argument);
+  }
+  const BM25 odd(-3.0, 1e300);  // finite, however odd: accepted
+  EXPECT_EQ(odd.b(), -3.0);
+}
+
 TEST(BM25TrainTest, WorkedExample) {
   const BM25 model = Example();
   EXPECT_EQ(CountOf(model, "a"), 2);

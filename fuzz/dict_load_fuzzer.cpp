@@ -33,7 +33,12 @@ namespace {
 
 constexpr std::string_view USER_MARK = "\n--user--\n";
 
+// Lines as the loader reads them: a leading UTF-8 byte-order mark is not
+// part of the first one.
 std::size_t LineCount(std::string_view content, bool skip_empty) {
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") {
+    content.remove_prefix(3);
+  }
   std::size_t count = 0;
   std::size_t pos = 0;
   while (pos < content.size()) {

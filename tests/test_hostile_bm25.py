@@ -197,13 +197,13 @@ LONE_SURROGATES = ["\ud800", "a\udfffb", "\udc80\udc81"]
 
 
 @pytest.mark.parametrize("token", LONE_SURROGATES)
-def test_lone_surrogates_in_tokens_raise_unicode_encode_error(tmp_path, token):
+def test_lone_surrogates_in_tokens_match_no_overload(tmp_path, token):
     model = trained()
     before = written(model, tmp_path, "before.json")
     for call in (model.train, model.encode_document, model.encode_query):
-        with pytest.raises(UnicodeEncodeError):
+        with pytest.raises(TypeError):
             call(["ok", token])
-    with pytest.raises(UnicodeEncodeError):
+    with pytest.raises(TypeError):
         model.load(model_text(_doc_token_frequency='{"' + token + '": 1}'))
     assert written(model, tmp_path, "after.json") == before
 

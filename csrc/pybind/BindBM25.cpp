@@ -74,11 +74,9 @@ struct StrTokens {
         const char* data = nullptr;
         if (PyUnicode_Check(item)) {
           data = PyUnicode_AsUTF8AndSize(item, &length);
-          if (data == nullptr) {
-            // Lone surrogates have no UTF-8 form. No other overload takes a
-            // str either, so raise the UnicodeEncodeError that says so
-            // rather than a TypeError that lists the overloads.
-            throw pybind11::error_already_set();
+          if (data == nullptr) {  // lone surrogates: not a string token
+            PyErr_Clear();
+            return false;
           }
         } else if (PyBytes_Check(item)) {
           data = PyBytes_AS_STRING(item);
@@ -149,8 +147,8 @@ struct IdTokens {
 };
 
 // The text given to load: a str (its UTF-8 form), bytes, or whatever the
-// standard string caster takes. A str with lone surrogates raises
-// UnicodeEncodeError, as for tokens.
+// standard string caster takes. A str with lone surrogates has no UTF-8 form
+// and does not match, as with the standard caster.
 struct JsonText {
   std::string_view view;
   pybind11::detail::make_caster<std::string_view> standard;
@@ -160,7 +158,8 @@ struct JsonText {
       Py_ssize_t length = 0;
       const char* data = PyUnicode_AsUTF8AndSize(src.ptr(), &length);
       if (data == nullptr) {
-        throw pybind11::error_already_set();
+        PyErr_Clear();
+        return false;
       }
       // The str caches its UTF-8 form and outlives the call.
       view = std::string_view(data, static_cast<std::size_t>(length));

@@ -76,10 +76,9 @@ struct type_caster<kelp::typing::text::pybind::Sentence> {
       } else {
         PyObject* encoded = PyUnicode_AsUTF8String(obj);
         if (encoded == nullptr) {
-          // Lone surrogates have no UTF-8 form. No other overload takes a
-          // str, so raise the UnicodeEncodeError that says so rather than a
-          // TypeError that lists the signatures.
-          throw error_already_set();
+          // Lone surrogates have no UTF-8 form: not a sentence.
+          PyErr_Clear();
+          return false;
         }
         value.encoded = reinterpret_steal<object>(encoded);
         value.data = PyBytes_AS_STRING(encoded);

@@ -25,11 +25,26 @@ struct IdText {
   std::size_t length;
 };
 
+// total += add for add >= 0, stopping at INT64_MAX instead of overflowing:
+// training counts from 0 never get there, but a loaded file may start a
+// count, or the document count, anywhere.
+inline void SaturatingAdd(std::int64_t& total, std::int64_t add) noexcept {
+  if (__builtin_add_overflow(total, add, &total)) {
+    total = std::numeric_limits<std::int64_t>::max();
+  }
+}
+
 std::vector<std::string_view> Views(const std::vector<std::string>& tokens) {
   return std::vector<std::string_view>(tokens.begin(), tokens.end());
 }
 
 }  // namespace
+
+BM25::BM25(double b, double k1) : _b(b), _k1(k1) {
+  if (!std::isfinite(b) || !std::isfinite(k1)) {
+    throw std::invalid_argument("BM25: b and k1 must be finite numbers");
+  }
+}
 
 void BM25::train(const std::vector<std::string>& tokens_vec) {
   const std::vector<std::string_view> views = Views(tokens_vec);
@@ -71,7 +86,7 @@ void BM25::_train(const std::string_view* tokens, std::size_t size) {
   // distinct token's count once, without building the document's own
   // frequency table first.
   for (std::size_t i = 0; i < size; ++i) {
-    _doc_token_frequency[tokens[i]] += 1;
+    SaturatingAdd(_doc_token_frequency[tokens[i]], 1);
   }
   _finish_document(size);
 }
@@ -84,14 +99,14 @@ void BM25::_train(const std::int64_t* tokens, std::size_t size) {
   _token_frequency(tokens, size, distinct);
   for (const Distinct& d : distinct) {
     const IdText text(tokens[d.first]);
-    _doc_token_frequency[text.view()] += static_cast<std::int64_t>(d.count);
+    SaturatingAdd(_doc_token_frequency[text.view()], static_cast<std::int64_t>(d.count));
   }
   _finish_document(size);
 }
 
 void BM25::_finish_document(std::size_t length) {
-  _doc_count += 1;
-  _doc_total_length += static_cast<std::int64_t>(length);
+  SaturatingAdd(_doc_count, 1);
+  SaturatingAdd(_doc_total_length, static_cast<std::int64_t>(length));
   _doc_length_average = static_cast<double>(_doc_total_length) / static_cast<double>(_doc_count);
 }
 

@@ -13,7 +13,8 @@
 //
 // Tokens are byte strings or signed 64-bit ids; an id is counted under its
 // decimal text, so the id 42 and the string "42" are one token. Counters are
-// 64-bit. Results come in ascending key order (byte-wise for strings).
+// 64-bit and stop at INT64_MAX rather than wrap (a loaded file may hold any
+// count). Results come in ascending key order (byte-wise for strings).
 //
 // The model file is the JSON text written by dump() and read by load():
 // "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->
@@ -48,7 +49,10 @@ class BM25 {
     double weight;
   };
 
-  explicit BM25(double b = 0.75, double k1 = 1.2) noexcept : _b(b), _k1(k1) {}
+  // Throws std::invalid_argument when b or k1 is not finite: the model file
+  // has no text for NaN or infinity that load would read back, so such a
+  // model could be saved but never restored.
+  explicit BM25(double b = 0.75, double k1 = 1.2);
 
   // One document. Throws std::runtime_error "trainning tokens_vec should not
   // be empty" for an empty list and then changes nothing.
@@ -91,7 +95,8 @@ class BM25 {
 
   // Writes the model file at `path`, through a temporary file in the same
   // folder that is renamed over the target, so a failed dump leaves any
-  // earlier file whole. Throws std::runtime_error "Failed to dump: ...".
+  // earlier file whole. Throws std::runtime_error "Failed to dump: ...", or
+  // std::invalid_argument for a path holding a NUL byte.
   void dump(const std::string& path) const;
 
   // The model file's text, as dump() writes it.

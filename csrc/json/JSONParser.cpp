@@ -78,6 +78,7 @@ JSON JSON::Load(std::string_view text) {
 
 JSON JSONParser::Parse() {
   offset_ = 0;
+  errors_ = 0;
   try {
     return ParseNext(0);
   } catch (const TooDeep&) {
@@ -95,7 +96,8 @@ void JSONParser::StepPast(std::size_t offset) noexcept {
   offset_ = offset < text_.size() ? offset + 1 : text_.size();
 }
 
-void JSONParser::Report(std::string_view prefix, std::string_view found) const {
+void JSONParser::Report(std::string_view prefix, std::string_view found) {
+  ++errors_;
   // One write per line, so lines from concurrent parses do not interleave.
   std::string line;
   line.reserve(prefix.size() + found.size() + 2);
@@ -204,7 +206,7 @@ JSON JSONParser::ParseObject(int depth) {
   }
 }
 
-bool JSONParser::ReadHex4(std::size_t offset, unsigned& code) const {
+bool JSONParser::ReadHex4(std::size_t offset, unsigned& code) {
   code = 0;
   for (std::size_t i = 0; i < 4; ++i) {
     const char c = At(offset + i);
@@ -341,11 +343,19 @@ JSON JSONParser::ParseNumber() {
     return value;
   }
   const double scale = std::pow(10.0, static_cast<double>(ToInteger(exponent)));
-  if (floating) {
-    value = ToDouble(mantissa) * scale;
-  } else {
-    value = static_cast<double>(ToInteger(mantissa)) * scale;
+  const double base = floating ? ToDouble(mantissa) : static_cast<double>(ToInteger(mantissa));
+  double result = base * scale;
+  if (!std::isfinite(result)) {
+    // The exponent took the value past the largest double. The writer has
+    // no text for infinity that the parser would read back, so such a
+    // number is out of range, like a mantissa too long for a double. A zero
+    // mantissa stays zero whatever the exponent (0 * inf would be NaN).
+    if (base != 0.0) {
+      throw std::out_of_range("stod");
+    }
+    result = base;
   }
+  value = result;
   return value;
 }
 

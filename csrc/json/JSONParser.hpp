@@ -12,7 +12,8 @@
 // locale-independent conversions that follow std::stod and std::stoll: the
 // longest valid prefix is taken, and a text with no valid prefix or out of
 // range throws std::invalid_argument or std::out_of_range, which the parser
-// does not catch.
+// does not catch. A mantissa times ten to its exponent must be a finite
+// double too: 1e400 is out of range, while 0e400 is 0.
 //
 // Cost: linear in the text; recursion depth bounded by MAX_PARSE_DEPTH.
 // Thread-safety: holds only the state of its own parse.
@@ -33,6 +34,10 @@ class JSONParser {
   // Parses one value from the start of the text.
   JSON Parse();
 
+  // The number of problems the last Parse wrote to standard error; 0 means
+  // the text read cleanly up to the end of its first value.
+  std::size_t ErrorCount() const noexcept { return errors_; }
+
  private:
   // Thrown (and caught by Parse) when the nesting cap is hit.
   struct TooDeep {};
@@ -43,7 +48,7 @@ class JSONParser {
   void SkipWhiteSpace() noexcept;
   // Leaves offset_ just after the byte at `offset`, never past the end.
   void StepPast(std::size_t offset) noexcept;
-  void Report(std::string_view prefix, std::string_view found) const;
+  void Report(std::string_view prefix, std::string_view found);
 
   JSON ParseNext(int depth);
   JSON ParseArray(int depth);
@@ -54,10 +59,11 @@ class JSONParser {
   JSON ParseNull();
   // Reads the four hex digits at `offset`; false (after reporting) when one
   // is not a hex digit.
-  bool ReadHex4(std::size_t offset, unsigned& code) const;
+  bool ReadHex4(std::size_t offset, unsigned& code);
 
   std::string_view text_;
   std::size_t offset_ = 0;
+  std::size_t errors_ = 0;
 };
 
 }  // namespace kelp::typing::text::json

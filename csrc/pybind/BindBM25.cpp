@@ -146,6 +146,33 @@ struct IdTokens {
   }
 };
 
+// The text given to load: a str (its UTF-8 form), bytes, or whatever the
+// standard string caster takes. A str with lone surrogates has no UTF-8 form
+// and does not match, as with the standard caster.
+struct JsonText {
+  std::string_view view;
+  pybind11::detail::make_caster<std::string_view> standard;
+
+  bool Load(pybind11::handle src, bool convert) {
+    if (PyUnicode_Check(src.ptr())) {
+      Py_ssize_t length = 0;
+      const char* data = PyUnicode_AsUTF8AndSize(src.ptr(), &length);
+      if (data == nullptr) {
+        PyErr_Clear();
+        return false;
+      }
+      // The str caches its UTF-8 form and outlives the call.
+      view = std::string_view(data, static_cast<std::size_t>(length));
+      return true;
+    }
+    if (!standard.load(src, convert)) {
+      return false;
+    }
+    view = pybind11::detail::cast_op<std::string_view>(standard);
+    return true;
+  }
+};
+
 // A result dict, announced in signatures as the standard map caster would.
 template <typename Key>
 struct Weights {
@@ -167,6 +194,12 @@ template <>
 struct type_caster<kelp::typing::text::pybind::IdTokens> {
   PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::IdTokens,
                        make_caster<std::vector<std::int64_t>>::name);
+  bool load(handle src, bool convert) { return value.Load(src, convert); }
+};
+
+template <>
+struct type_caster<kelp::typing::text::pybind::JsonText> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::JsonText, make_caster<std::string_view>::name);
   bool load(handle src, bool convert) { return value.Load(src, convert); }
 };
 
@@ -265,7 +298,7 @@ void BindBM25Impl(py::module_& m) {
            [](BM25& self, const IdTokens& tokens) {
              self.train(tokens.ids.data(), tokens.ids.size());
            })
-      .def("load", [](BM25& self, std::string_view json_data) { self.load(json_data); })
+      .def("load", [](BM25& self, const JsonText& json_data) { self.load(json_data.view); })
       .def("dump", &BM25::dump)
       .def("encode_document",
            [](const BM25& self, const StrTokens& tokens) {

@@ -71,6 +71,17 @@ class TempDir {
   std::string path_;
 };
 
+TEST(BM25TrainTest, ParametersMustBeFinite) {
+  // NaN or infinity would be written to the model file as text that no
+  // load reads back.
+  for (double bad : {NAN, INFINITY, -INFINITY}) {
+    EXPECT_THROW(BM25(bad, 1.2), std::invalid_argument);
+    EXPECT_THROW(BM25(0.75, bad), std::invalid_argument);
+  }
+  const BM25 odd(-3.0, 1e300);  // finite, however odd: accepted
+  EXPECT_EQ(odd.b(), -3.0);
+}
+
 TEST(BM25TrainTest, WorkedExample) {
   const BM25 model = Example();
   EXPECT_EQ(CountOf(model, "a"), 2);
@@ -118,6 +129,24 @@ TEST(BM25TrainTest, CountsAreSixtyFourBit) {
   model.train(Strings{"a"});
   EXPECT_EQ(model.doc_count(), 2147483648);
   EXPECT_EQ(CountOf(model, "a"), 4294967297);
+}
+
+TEST(BM25TrainTest, CountsStopAtTheLargestValueInsteadOfWrapping) {
+  // A loaded file may start any count at INT64_MAX; training on must not
+  // overflow (wrap to negative counts, or worse).
+  BM25 model;
+  model.load(
+      "{\"_b\": 0.75, \"_doc_count\": 9223372036854775807, \"_doc_length_average\": 2.5,"
+      " \"_doc_token_frequency\": {\"a\": 9223372036854775807,"
+      " \"9\": 9223372036854775806}, \"_k1\": 1.2}");
+  model.train(Strings{"a", "a", "b"});
+  model.train(Ids{9, 9, 9});
+  EXPECT_EQ(CountOf(model, "a"), INT64_MAX);
+  EXPECT_EQ(CountOf(model, "b"), 1);
+  EXPECT_EQ(CountOf(model, "9"), INT64_MAX);
+  EXPECT_EQ(model.doc_count(), INT64_MAX);
+  EXPECT_EQ(model.doc_total_length(), 6);
+  EXPECT_GT(model.idf("b"), 40.0);  // ln((2^63) / 1.5)
 }
 
 TEST(BM25EncodeTest, WorkedExampleDocument) {
@@ -477,6 +506,15 @@ TEST(BM25FileTest, DumpFailures) {
       EXPECT_EQ(e.what(), c.message) << c.path;
     }
   }
+  // The system would cut the path at the NUL byte and write "model.json".
+  const std::string cut = dir / "model.json";
+  try {
+    Example().dump(cut + std::string("\0.bak", 5));
+    ADD_FAILURE() << "no error for a NUL byte";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Failed to dump: embedded null byte in path");
+  }
+  EXPECT_NE(::access(cut.c_str(), F_OK), 0);
 }
 
 TEST(BM25FileTest, DumpReplacesWholeFilesAndKeepsTheirMode) {

@@ -65,3 +65,44 @@ TEST_F(FullSegmentTest, WordsCarryOffsets) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FullSegmentTest, LongRunsListWhatOneWordGraphWould) {
+  // Words over two runes, in a run of several graph blocks: the words that
+  // cross a block boundary and the coverage mark carried over it.
+  Load(kA + kB + " 3 n\n" + kB + kA + kB + " 2 n\n" + kA + kA + kA + kA + " 1 n\n" + kA + " 4 n\n");
+  std::string sentence;
+  unsigned seed = 9;
+  for (size_t k = 0; k < 2 * FullSegment::kGraphBlock + 500; ++k) {
+    seed = seed * 1103515245u + 12345u;
+    sentence += (seed >> 16) % 3 == 0 ? kB : kA;
+  }
+  jieba::RuneStrVector runes;
+  ASSERT_TRUE(jieba::DecodeRunesInString(sentence, runes));
+  // The rule, read straight over one graph of the whole run.
+  std::vector<jieba::Dag> dags;
+  dict_->Find(runes.begin(), runes.end(), dags);
+  std::vector<std::pair<size_t, size_t>> expected;
+  size_t covered = 0;
+  for (size_t i = 0; i < dags.size(); ++i) {
+    for (const jieba::DagEnd& end : dags[i].ends) {
+      const size_t length = end.unit != nullptr ? end.unit->word.size() : 1;
+      if (length >= 2 || (dags[i].ends.size() == 1 && covered <= i)) {
+        expected.emplace_back(i, end.end_index);
+      }
+      if (end.unit != nullptr && i + length > covered) {
+        covered = i + length;
+      }
+    }
+  }
+  std::vector<jieba::WordRange> got;
+  FullSegment(dict_.get()).Cut(runes.begin(), runes.end(), got);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t k = 0; k < got.size(); ++k) {
+    EXPECT_EQ(static_cast<size_t>(got[k].first - runes.begin()), expected[k].first) << k;
+    EXPECT_EQ(static_cast<size_t>(got[k].last - runes.begin()), expected[k].second) << k;
+  }
+}
+
+}  // namespace

@@ -13,15 +13,19 @@
 namespace {
 
 using kelp::typing::text::json::JSON;
+using kelp::typing::text::json::JSONParser;
 using kelp::typing::text::json::Object;
 using Kind = JSON::Kind;
 
-// Parses `text`, capturing what the parser writes to standard error.
-JSON Parse(const std::string& text, std::string* errors = nullptr) {
+// Parses `text`, capturing what the parser writes to standard error and
+// the number of problems it counted.
+JSON Parse(const std::string& text, std::string* errors = nullptr,
+           std::size_t* error_count = nullptr) {
   testing::internal::CaptureStderr();
   JSON value;
+  JSONParser parser(text);
   try {
-    value = JSON::Load(text);
+    value = parser.Parse();
   } catch (...) {
     testing::internal::GetCapturedStderr();
     throw;
@@ -29,6 +33,9 @@ JSON Parse(const std::string& text, std::string* errors = nullptr) {
   std::string written = testing::internal::GetCapturedStderr();
   if (errors != nullptr) {
     *errors = written;
+  }
+  if (error_count != nullptr) {
+    *error_count = parser.ErrorCount();
   }
   return value;
 }
@@ -84,6 +91,18 @@ TEST(JSONParserTest, NumberConversionFailuresThrow) {
   EXPECT_THROW(Parse("1e,"), std::invalid_argument);
   EXPECT_THROW(Parse("1e+ "), std::invalid_argument);
   EXPECT_THROW(Parse("[-., 1]"), std::invalid_argument);
+  // An exponent that takes the value past the largest double: infinity has
+  // no text that would read back, so it is out of range too.
+  EXPECT_THROW(Parse("1e400 "), std::out_of_range);
+  EXPECT_THROW(Parse("[1E+22337] "), std::out_of_range);
+  EXPECT_THROW(Parse("-2.5e309,"), std::out_of_range);
+  bool ok = false;
+  EXPECT_EQ(Parse("1e308 ").AsFloat(ok), 1e308);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Parse("0e400 ").AsFloat(ok), 0.0);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Parse("1e-400 ").AsFloat(ok), 0.0);
+  EXPECT_TRUE(ok);
 }
 
 TEST(JSONParserTest, ErrorLinesAndSubstitutes) {
@@ -120,9 +139,13 @@ TEST(JSONParserTest, ErrorLinesAndSubstitutes) {
   };
   for (const Case& c : cases) {
     std::string errors;
-    JSON value = Parse(c.text, &errors);
+    std::size_t count = 0;
+    JSON value = Parse(c.text, &errors, &count);
     EXPECT_EQ(errors, c.errors) << c.text;
     EXPECT_EQ(value.dump(), c.dump) << c.text;
+    // One count per line written; a clean text counts none.
+    EXPECT_EQ(count, static_cast<std::size_t>(std::count(errors.begin(), errors.end(), '\n')))
+        << c.text;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -235,6 +236,78 @@ TEST_F(MPSegmentTest, IsATaggedSegmenterOverItsDictionary) {
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"AB", "ab"}, {"X", "x"}, {" ", "x"}, {"D", "d"}};
   EXPECT_EQ(tags, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// The cut from one word graph over the whole run, scored as the definition
+// says: the reference for the block-wise scoring of long runs.
+std::vector<WordRange> OneGraphCut(const DictTrie& dict, const jieba::RuneStrVector& runes,
+                                   size_t max_word_len) {
+  std::vector<jieba::Dag> dags;
+  dict.Find(runes.begin(), runes.end(), dags, max_word_len);
+  const size_t n = dags.size();
+  for (size_t i = n; i-- > 0;) {
+    dags[i].best_unit = nullptr;
+    dags[i].best_weight = jieba::SCORE_FLOOR;
+    for (const jieba::DagEnd& end : dags[i].ends) {
+      const size_t next = end.end_index + 1;
+      double score = next < n ? dags[next].best_weight : 0.0;
+      score += end.unit != nullptr ? end.unit->weight : dict.MinWeight();
+      if (score > dags[i].best_weight) {
+        dags[i].best_unit = end.unit;
+        dags[i].best_weight = score;
+      }
+    }
+  }
+  std::vector<WordRange> ranges;
+  MPSegment(&dict).CutByDag(runes.begin(), runes.end(), dags, ranges);
+  return ranges;
+}
+
+TEST_F(MPSegmentTest, LongRunsCutAsOneWordGraphWould) {
+  // Every word of one to four runes over a three-rune alphabet, with random
+  // frequencies, so that a rune's best choice depends on the runes after it
+  // in ways no local rule settles, and many words cross the boundaries of
+  // the scoring blocks.
+  std::mt19937 rng(11);
+  std::string dict_text;
+  std::vector<std::string> words = {""};
+  for (int length = 1; length <= 4; ++length) {
+    std::vector<std::string> longer;
+    for (const std::string& w : words) {
+      for (char c : {'a', 'b', 'c'}) {
+        longer.push_back(w + c);
+        dict_text += w + c + " " + std::to_string(1 + rng() % 1000) + " x\n";
+      }
+    }
+    words = longer;
+  }
+  const auto dict = Dict(dict_text);
+  const MPSegment segment(dict.get());
+  std::string sentence;
+  for (size_t k = 0; k < 3 * MPSegment::kGraphBlock + 77; ++k) {
+    sentence += "abc"[rng() % 3];
+  }
+  jieba::RuneStrVector runes;
+  ASSERT_TRUE(jieba::DecodeRunesInString(sentence, runes));
+  for (size_t max_word_len : {size_t{2}, size_t{17}, jieba::MAX_WORD_RUNES}) {
+    const std::vector<WordRange> expected = OneGraphCut(*dict, runes, max_word_len);
+    std::vector<WordRange> got;
+    segment.Cut(runes.begin(), runes.end(), got, max_word_len);
+    ASSERT_EQ(got.size(), expected.size()) << max_word_len;
+    size_t crossing = 0;
+    for (size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(got[k].first, expected[k].first) << k;
+      EXPECT_EQ(got[k].last, expected[k].last) << k;
+      const size_t first = static_cast<size_t>(got[k].first - runes.begin());
+      const size_t last = static_cast<size_t>(got[k].last - runes.begin());
+      crossing += first / MPSegment::kGraphBlock != last / MPSegment::kGraphBlock;
+    }
+    EXPECT_GT(crossing, 0u) << "no word crosses a block boundary";
+  }
 }
 
 }  // namespace

@@ -47,8 +47,10 @@
 
 namespace kelp::typing::text::jieba {
 
-// The weight given to user words that carry no frequency of their own.
-enum UserWordWeightOption {
+// The weight given to user words that carry no frequency of their own. The
+// underlying type is fixed so that every int is a valid value (any other
+// than 0 and 1 means the maximum); without it only 0 to 3 would be.
+enum UserWordWeightOption : int {
   UserWordWeightMin = 0,
   UserWordWeightMedian = 1,
   UserWordWeightMax = 2,  // also any value other than 0 and 1
@@ -71,6 +73,13 @@ class DictTrie {
   void Find(const RuneStr* begin, const RuneStr* end, std::vector<Dag>& dags,
             size_t max_word_len = MAX_WORD_RUNES) const {
     trie_->Find(begin, end, dags, max_word_len);
+  }
+
+  // The word graph of the positions [from, to) of the run [begin, end); see
+  // Trie::Find.
+  void Find(const RuneStr* begin, const RuneStr* end, size_t from, size_t to,
+            std::vector<Dag>& dags, size_t max_word_len = MAX_WORD_RUNES) const {
+    trie_->Find(begin, end, from, to, dags, max_word_len);
   }
 
   // The entry of exactly the runes [begin, end), or null.

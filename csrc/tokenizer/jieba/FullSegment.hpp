@@ -6,6 +6,10 @@
 // its position and no earlier word reaches over it, so full mode never lists
 // a rune twice as a word of its own.
 //
+// A run is walked in blocks of kGraphBlock positions, each block's word
+// graph built just before it is read, so that a long run never holds its
+// whole graph (some 300 bytes per rune).
+//
 // The dictionary is borrowed and must outlive the segmenter. Every cut is
 // const and keeps its working state (the word graph) in the call: one
 // segmenter serves any number of threads at once.
@@ -53,26 +57,34 @@ class FullSegment : public SegmentBase {
     Cut(begin, end, ranges, dags);
   }
 
+  // Positions whose word graph is built at a time.
+  static constexpr size_t kGraphBlock = 1024;
+
   // The same, with the word graph built in `dags` (contents on entry do not
   // matter), so that a caller can keep its storage across runs.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            std::vector<Dag>& dags) const {
-    dags.clear();
-    dict_trie_->Find(begin, end, dags, MAX_WORD_RUNES);
+    const size_t n = static_cast<size_t>(end - begin);
     // One past the last rune covered by a dictionary word seen so far.
     size_t covered = 0;
-    for (size_t i = 0; i < dags.size(); ++i) {
-      const Dag& dag = dags[i];
-      for (const DagEnd& end_of_word : dag.ends) {
-        const size_t e = static_cast<size_t>(end_of_word.end_index);
-        const DictUnit* unit = end_of_word.unit;
-        if (unit != nullptr && unit->word.size() >= 2) {
-          ranges.push_back(WordRange{begin + i, begin + e});
-        } else if (dag.ends.size() == 1 && covered <= i) {
-          ranges.push_back(WordRange{begin + i, begin + e});
-        }
-        if (unit != nullptr && i + unit->word.size() > covered) {
-          covered = i + unit->word.size();
+    dags.clear();
+    for (size_t from = 0; from < n; from += kGraphBlock) {
+      const size_t to = n - from > kGraphBlock ? from + kGraphBlock : n;
+      dags.clear();
+      dict_trie_->Find(begin, end, from, to, dags, MAX_WORD_RUNES);
+      for (size_t i = from; i < to; ++i) {
+        const Dag& dag = dags[i - from];
+        for (const DagEnd& end_of_word : dag.ends) {
+          const size_t e = static_cast<size_t>(end_of_word.end_index);
+          const DictUnit* unit = end_of_word.unit;
+          if (unit != nullptr && unit->word.size() >= 2) {
+            ranges.push_back(WordRange{begin + i, begin + e});
+          } else if (dag.ends.size() == 1 && covered <= i) {
+            ranges.push_back(WordRange{begin + i, begin + e});
+          }
+          if (unit != nullptr && i + unit->word.size() > covered) {
+            covered = i + unit->word.size();
+          }
         }
       }
     }

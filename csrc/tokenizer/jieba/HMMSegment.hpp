@@ -7,9 +7,10 @@
 // runes between ASCII tokens is decoded on its own, and a word ends at every
 // rune labelled E or S.
 //
-// Cost: linear in the run length, 16 transition evaluations per rune; the two
-// Viterbi tables take 4 entries per rune and stay on the stack for short
-// stretches (the common case inside the mixed cut).
+// Cost: linear in the run length, 16 transition evaluations per rune. The
+// decoder keeps the scores of two positions only and four one-byte back
+// pointers per rune (on the stack for short stretches, the common case
+// inside the mixed cut), so a long stretch costs 5 bytes per rune.
 //
 // The model is borrowed and must outlive the segmenter. Every cut is const
 // and keeps its working state in the call: one segmenter serves any number
@@ -150,24 +151,26 @@ class HMMSegment : public SegmentBase {
 
   // Viterbi over n >= 1 runes; writes the state of each rune to `states`.
   //
-  // weight[x][y] is the best score of a path ending in state y at position x,
-  // back[x][y] the state at x - 1 on that path. A candidate must be strictly
-  // greater to win, so ties keep the lowest-numbered previous state; a cell
-  // that no candidate beats keeps SCORE_FLOOR and the previous state E. The
-  // last state is E or S, E on a tie.
+  // The score of a path ending in state y at position x is the best one
+  // over the states at x - 1; back[x][y] is the state at x - 1 on that path.
+  // Only the scores of x - 1 are needed to score x, so two rows are kept. A
+  // candidate must be strictly greater to win, so ties keep the
+  // lowest-numbered previous state; a cell that no candidate beats keeps
+  // SCORE_FLOOR and the previous state E. The last state is E or S, E on a
+  // tie.
   void Decode(const RuneStr* runes, size_t n, uint8_t* states) const {
     const HMMModel& model = *hmm_model_;
-    internal::ScratchBuffer<double, kLocalRunes * STATUS_SUM> weight(n * STATUS_SUM);
     internal::ScratchBuffer<uint8_t, kLocalRunes * STATUS_SUM> back(n * STATUS_SUM);
+    double rows[2][STATUS_SUM];
 
     const double* emit = model.EmitRow(runes[0].rune);
     for (size_t y = 0; y < STATUS_SUM; ++y) {
-      weight[y] = model.startLogProb[y] + emit[y];
+      rows[0][y] = model.startLogProb[y] + emit[y];
     }
     for (size_t x = 1; x < n; ++x) {
       emit = model.EmitRow(runes[x].rune);
-      const double* previous = weight.data() + (x - 1) * STATUS_SUM;
-      double* current = weight.data() + x * STATUS_SUM;
+      const double* previous = rows[(x - 1) & 1];
+      double* current = rows[x & 1];
       uint8_t* pointers = back.data() + x * STATUS_SUM;
       for (size_t y = 0; y < STATUS_SUM; ++y) {
         const double e = emit[y];
@@ -185,7 +188,7 @@ class HMMSegment : public SegmentBase {
       }
     }
 
-    const double* last = weight.data() + (n - 1) * STATUS_SUM;
+    const double* last = rows[(n - 1) & 1];
     uint8_t state = last[HMMModel::E] >= last[HMMModel::S] ? HMMModel::E : HMMModel::S;
     for (size_t x = n; x-- > 0;) {
       states[x] = state;

@@ -7,11 +7,14 @@
 // starts stands alone, scored with the dictionary's minimum weight. Of two
 // choices with equal scores the first listed wins, so the shorter word.
 //
-// Cost: the sentence-level cuts build every run's word graph in one vector
-// per call; the work is linear in the number of (position, word) pairs. The
-// dictionary is borrowed and must outlive the segmenter. Every cut is const
-// and keeps its state in the call: one segmenter serves any number of
-// threads at once.
+// Cost: the work is linear in the number of (position, word) pairs. A run
+// is scored backwards in blocks of kGraphBlock positions, each block's word
+// graph built just before it is scored, so that the graph (some 300 bytes
+// per rune) never holds more than one block while the run keeps only its
+// best choice per position (16 bytes per rune): a run of a hundred million
+// runes must not cost tens of gigabytes. The dictionary is borrowed and must
+// outlive the segmenter. Every cut is const and keeps its state in the call:
+// one segmenter serves any number of threads at once.
 #pragma once
 
 #include <string>
@@ -47,29 +50,103 @@ class MPSegment : public SegmentTagged {
     CutToWords(sentence, words, RuneCut{this, max_word_len, {}});
   }
 
+  // The best way on from one position of a run: the first word (null: the
+  // rune alone) and the summed weight from the position to the run's end.
+  struct Choice {
+    const DictUnit* unit;
+    double weight;
+  };
+
+  // Working storage of the rune-level cut; a sentence-level call keeps one
+  // for all its runs, so that it is allocated once per call rather than once
+  // per run. Contents on entry do not matter.
+  struct Workspace {
+    std::vector<Dag> dags;      // the word graph of one block of positions
+    std::vector<Choice> best;   // one per position of the run
+  };
+
+  // Positions whose word graph is built at a time.
+  static constexpr size_t kGraphBlock = 1024;
+
   // Rune level: appends the words of [begin, end) to `ranges` as ranges.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            size_t max_word_len = MAX_WORD_RUNES) const {
-    std::vector<Dag> dags;
-    Cut(begin, end, ranges, max_word_len, dags);
+    Workspace workspace;
+    Cut(begin, end, ranges, max_word_len, workspace);
   }
 
-  // The same, with the word graph built in `dags`, which the caller keeps
-  // across runs so that its storage is allocated once per call rather than
-  // once per run. Its contents on entry do not matter; on return it holds the
-  // scored graph of this run.
+  // The same with the caller's working storage.
+  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
+           size_t max_word_len, Workspace& workspace) const {
+    Score(begin, end, max_word_len, workspace);
+    ForEachPiece(workspace, [&](size_t first, size_t last) {
+      ranges.push_back(WordRange{begin + first, begin + last});
+    });
+  }
+
+  // The same, with the word graph built in `dags`, whose contents on entry
+  // do not matter; on return it holds the scored graph of the run's first
+  // kGraphBlock positions (all of a shorter run).
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
            size_t max_word_len, std::vector<Dag>& dags) const {
-    dags.clear();
-    if (begin == end) {
-      return;
-    }
-    dict_trie_->Find(begin, end, dags, max_word_len);
-    CalcDP(dags);
-    CutByDag(begin, end, dags, ranges);
+    Workspace workspace;
+    workspace.dags.swap(dags);
+    Cut(begin, end, ranges, max_word_len, workspace);
+    workspace.dags.swap(dags);
   }
 
-  // Appends the ranges along the best choices of scored `dags`.
+  // Scores the run [begin, end) into workspace.best, position by position
+  // from the end backwards: a position's best choice needs only the choices
+  // after it. Of two choices with equal scores the first listed (shorter)
+  // word wins, and a score that is not a number never wins.
+  void Score(const RuneStr* begin, const RuneStr* end, size_t max_word_len,
+             Workspace& workspace) const {
+    const size_t n = static_cast<size_t>(end - begin);
+    std::vector<Dag>& dags = workspace.dags;
+    std::vector<Choice>& best = workspace.best;
+    dags.clear();
+    best.resize(n);
+    const double min_weight = dict_trie_->MinWeight();
+    for (size_t to = n; to > 0;) {
+      const size_t from = to > kGraphBlock ? to - kGraphBlock : 0;
+      dags.clear();
+      dict_trie_->Find(begin, end, from, to, dags, max_word_len);
+      for (size_t i = to; i-- > from;) {
+        Dag& dag = dags[i - from];
+        dag.best_unit = nullptr;
+        dag.best_weight = SCORE_FLOOR;
+        for (const DagEnd& word : dag.ends) {
+          const size_t next = static_cast<size_t>(word.end_index) + 1;
+          double score = next < n ? best[next].weight : 0.0;
+          score += word.unit != nullptr ? word.unit->weight : min_weight;
+          if (score > dag.best_weight) {
+            dag.best_unit = word.unit;
+            dag.best_weight = score;
+          }
+        }
+        best[i] = Choice{dag.best_unit, dag.best_weight};
+      }
+      to = from;
+    }
+  }
+
+  // Calls piece(first, last) for each word along the scored choices, in
+  // order; positions count from the start of the run.
+  template <typename Piece>
+  static void ForEachPiece(const Workspace& workspace, Piece&& piece) {
+    const std::vector<Choice>& best = workspace.best;
+    const size_t n = best.size();
+    size_t i = 0;
+    while (i < n) {
+      const DictUnit* unit = best[i].unit;
+      const size_t length = unit != nullptr ? unit->word.size() : 1;
+      piece(i, i + length - 1);
+      i += length;
+    }
+  }
+
+  // Appends the ranges along the best choices of `dags`, a scored graph of
+  // the whole run [begin, end).
   void CutByDag(const RuneStr* begin, const RuneStr* end, const std::vector<Dag>& dags,
                 std::vector<WordRange>& ranges) const {
     const size_t n = static_cast<size_t>(end - begin);
@@ -91,39 +168,15 @@ class MPSegment : public SegmentTagged {
 
  private:
   // The rune-level cut with a fixed word limit, for the sentence driver; it
-  // lives for one sentence-level call and reuses one word graph for all runs.
+  // lives for one sentence-level call and reuses one workspace for all runs.
   struct RuneCut {
     const MPSegment* segment;
     size_t max_word_len;
-    std::vector<Dag> dags;
+    Workspace workspace;
     void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
-      segment->Cut(begin, end, ranges, max_word_len, dags);
+      segment->Cut(begin, end, ranges, max_word_len, workspace);
     }
   };
-
-  // Scores every position from the end backwards: best_weight is the best
-  // summed weight from the position to the end of the run, best_unit the
-  // first word of that best path (null: the rune alone). A score must be
-  // strictly greater to replace the current best, so ties keep the earlier
-  // (shorter) word and a score that is not a number never wins.
-  void CalcDP(std::vector<Dag>& dags) const {
-    const size_t n = dags.size();
-    const double min_weight = dict_trie_->MinWeight();
-    for (size_t i = n; i-- > 0;) {
-      Dag& dag = dags[i];
-      dag.best_unit = nullptr;
-      dag.best_weight = SCORE_FLOOR;
-      for (const DagEnd& end : dag.ends) {
-        const size_t next = static_cast<size_t>(end.end_index) + 1;
-        double score = next < n ? dags[next].best_weight : 0.0;
-        score += end.unit != nullptr ? end.unit->weight : min_weight;
-        if (score > dag.best_weight) {
-          dag.best_unit = end.unit;
-          dag.best_weight = score;
-        }
-      }
-    }
-  }
 
   const DictTrie* dict_trie_;
   PosTagger tagger_;

@@ -35,10 +35,7 @@ class MixSegment : public SegmentTagged {
   // Working storage of the rune-level cut. A sentence-level call keeps one
   // for all its runs, so that its vectors are allocated once per call
   // rather than once per run; contents on entry do not matter.
-  struct Workspace {
-    std::vector<Dag> dags;
-    std::vector<WordRange> pieces;
-  };
+  using Workspace = MPSegment::Workspace;
 
   MixSegment(const DictTrie* dictTrie, const HMMModel* model)
       : mp_segment_(dictTrie), hmm_segment_(model) {}
@@ -72,32 +69,31 @@ class MixSegment : public SegmentTagged {
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
            Workspace& workspace) const {
     if (!hmm) {
-      mp_segment_.Cut(begin, end, ranges, MAX_WORD_RUNES, workspace.dags);
+      mp_segment_.Cut(begin, end, ranges, MAX_WORD_RUNES, workspace);
       return;
     }
     const DictTrie& dict = *mp_segment_.GetDictTrie();
-    std::vector<WordRange>& pieces = workspace.pieces;
-    pieces.clear();
-    pieces.reserve(static_cast<size_t>(end - begin));
-    mp_segment_.Cut(begin, end, pieces, MAX_WORD_RUNES, workspace.dags);
-    // A piece the HMM may re-cut: one rune that no user dictionary lists.
-    auto loose = [&dict](const WordRange& piece) {
-      return piece.first == piece.last && !dict.IsUserSingleRuneWord(piece.first->rune);
-    };
-    size_t i = 0;
-    while (i < pieces.size()) {
-      if (!loose(pieces[i])) {
-        ranges.push_back(pieces[i]);
-        ++i;
-        continue;
+    mp_segment_.Score(begin, end, MAX_WORD_RUNES, workspace);
+    // Walks the dictionary pieces straight from the scored choices. A piece
+    // the HMM may re-cut is one rune that no user dictionary lists; a
+    // stretch of such pieces is pending from `loose` up to the current one.
+    const RuneStr* loose = nullptr;
+    MPSegment::ForEachPiece(workspace, [&](size_t first, size_t last) {
+      const RuneStr* piece = begin + first;
+      if (first == last && !dict.IsUserSingleRuneWord(piece->rune)) {
+        if (loose == nullptr) {
+          loose = piece;
+        }
+        return;
       }
-      size_t j = i + 1;
-      while (j < pieces.size() && loose(pieces[j])) {
-        ++j;
+      if (loose != nullptr) {
+        hmm_segment_.Cut(loose, piece, ranges);
+        loose = nullptr;
       }
-      // Pieces i to j - 1 are consecutive runes.
-      hmm_segment_.Cut(pieces[i].first, pieces[j - 1].last + 1, ranges);
-      i = j;
+      ranges.push_back(WordRange{piece, begin + last});
+    });
+    if (loose != nullptr) {
+      hmm_segment_.Cut(loose, end, ranges);
     }
   }
 

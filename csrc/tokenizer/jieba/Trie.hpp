@@ -54,10 +54,19 @@ class Trie {
   // `max_word_len` runes by increasing end index.
   void Find(const RuneStr* begin, const RuneStr* end, std::vector<Dag>& dags,
             size_t max_word_len = MAX_WORD_RUNES) const {
+    Find(begin, end, 0, static_cast<size_t>(end - begin), dags, max_word_len);
+  }
+
+  // The same for the runes at positions [from, to) of the run [begin, end)
+  // only: `dags` gets to - from records, the first for position `from`; end
+  // indices still count from `begin`, and words may end anywhere in the run.
+  // A long run can so be walked in blocks, one block's graph at a time.
+  void Find(const RuneStr* begin, const RuneStr* end, size_t from, size_t to,
+            std::vector<Dag>& dags, size_t max_word_len = MAX_WORD_RUNES) const {
     const size_t n = static_cast<size_t>(end - begin);
-    dags.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-      Dag& dag = dags[i];
+    dags.resize(to - from);
+    for (size_t i = from; i < to; ++i) {
+      Dag& dag = dags[i - from];
       dag.rune_str = begin[i];
       const Node* node = RootChild(begin[i].rune);
       const DictUnit* unit = node != nullptr ? node->unit : nullptr;

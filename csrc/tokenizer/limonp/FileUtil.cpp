@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace kelp::typing::text::limonp {
 
@@ -18,6 +19,17 @@ int OpenInputFile(const std::string& path, std::ifstream& ifs) {
   ifs.open(path, std::ios::in | std::ios::binary);
   if (!ifs.is_open()) {
     return errno != 0 ? errno : EIO;
+  }
+  // Some editors start UTF-8 files with a byte-order mark. It is not text:
+  // left in, it would become part of the first word or spoil the first
+  // number. Only a regular file can be rewound when there is none.
+  if (S_ISREG(info.st_mode)) {
+    char head[3] = {};
+    ifs.read(head, sizeof(head));
+    if (ifs.gcount() != 3 || std::memcmp(head, "\xEF\xBB\xBF", 3) != 0) {
+      ifs.clear();
+      ifs.seekg(0);
+    }
   }
   return 0;
 }

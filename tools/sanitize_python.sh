@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs the Python test suite against an extension built with AddressSanitizer
+# and UndefinedBehaviorSanitizer (GCC), with LeakSanitizer checking at exit.
+# Any report fails the run; logs go to build/python-asan/log.*.
+#
+# Usage: bash tools/sanitize_python.sh      (PYTHON=... selects the interpreter)
+#
+# The interpreter itself is not instrumented, so the sanitizer runtimes are
+# preloaded, and PYTHONMALLOC=malloc sends every Python allocation through
+# them, so that a leaked object shows up as leaked memory.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+python="${PYTHON:-python3}"
+out="$root/build/python-asan"
+venv="$out/venv"
+
+mkdir -p "$out"
+rm -f "$out"/log.*
+[[ -x "$venv/bin/python" ]] || "$python" -m venv --system-site-packages "$venv"
+"$venv/bin/python" -m pip install -q -r requirements-test.txt
+"$venv/bin/python" -m pip install -q --no-build-isolation \
+  -C cmake.define.RAZODUVIVA_SANITIZE=address -C cmake.build-type=RelWithDebInfo \
+  -C build-dir=build/python-asan/wheel .
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+status=0
+(cd "$scratch" &&
+  LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)" \
+  PYTHONMALLOC=malloc \
+  ASAN_OPTIONS="detect_leaks=1:log_path=$out/log" \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$out/log" \
+  "$venv/bin/python" -m pytest -q -p no:cacheprovider --rootdir="$root" "$root/tests") || status=$?
+if compgen -G "$out/log.*" >/dev/null; then
+  echo "sanitizer reports:"
+  cat "$out"/log.*
+  status=1
+else
+  echo "no sanitizer reports"
+fi
+exit "$status"

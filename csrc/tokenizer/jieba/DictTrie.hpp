@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <utility>
 
 #include "tokenizer/jieba/Constants.hpp"
 #include "tokenizer/jieba/Dag.hpp"
@@ -83,6 +84,13 @@ class DictTrie {
   }
 
   // The entry of exactly the runes [begin, end), or null.
+  // The words starting at one position of a run; see Trie::ForEachWordAt.
+  template <typename Visit>
+  void ForEachWordAt(const RuneStr* begin, size_t n, size_t i, size_t max_word_len,
+                     Visit&& visit) const {
+    trie_->ForEachWordAt(begin, n, i, max_word_len, std::forward<Visit>(visit));
+  }
+
   const DictUnit* Find(const RuneStr* begin, const RuneStr* end) const {
     return trie_->Find(begin, end);
   }

@@ -7,13 +7,12 @@
 // starts stands alone, scored with the dictionary's minimum weight. Of two
 // choices with equal scores the first listed wins, so the shorter word.
 //
-// Cost: the work is linear in the number of (position, word) pairs. A run
-// is scored backwards in blocks of kGraphBlock positions, each block's word
-// graph built just before it is scored, so that the graph (some 300 bytes
-// per rune) never holds more than one block while the run keeps only its
-// best choice per position (16 bytes per rune): a run of a hundred million
-// runes must not cost tens of gigabytes. The dictionary is borrowed and must
-// outlive the segmenter. Every cut is const and keeps its state in the call:
+// Cost: the work is linear in the number of (position, word) pairs. The
+// scoring walks the trie from each position and scores the words as it
+// meets them, so the word graph (some 300 bytes per rune as a list of Dag
+// records) is never built: a run keeps only its best choice per position, 16
+// bytes per rune, and a run of a hundred million runes does not cost tens of
+// gigabytes. The dictionary is borrowed and must outlive the segmenter. Every cut is const and keeps its state in the call:
 // one segmenter serves any number of threads at once.
 #pragma once
 
@@ -61,12 +60,8 @@ class MPSegment : public SegmentTagged {
   // for all its runs, so that it is allocated once per call rather than once
   // per run. Contents on entry do not matter.
   struct Workspace {
-    std::vector<Dag> dags;      // the word graph of one block of positions
     std::vector<Choice> best;   // one per position of the run
   };
-
-  // Positions whose word graph is built at a time.
-  static constexpr size_t kGraphBlock = 1024;
 
   // Rune level: appends the words of [begin, end) to `ranges` as ranges.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
@@ -84,17 +79,6 @@ class MPSegment : public SegmentTagged {
     });
   }
 
-  // The same, with the word graph built in `dags`, whose contents on entry
-  // do not matter; on return it holds the scored graph of the run's first
-  // kGraphBlock positions (all of a shorter run).
-  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
-           size_t max_word_len, std::vector<Dag>& dags) const {
-    Workspace workspace;
-    workspace.dags.swap(dags);
-    Cut(begin, end, ranges, max_word_len, workspace);
-    workspace.dags.swap(dags);
-  }
-
   // Scores the run [begin, end) into workspace.best, position by position
   // from the end backwards: a position's best choice needs only the choices
   // after it. Of two choices with equal scores the first listed (shorter)
@@ -102,31 +86,22 @@ class MPSegment : public SegmentTagged {
   void Score(const RuneStr* begin, const RuneStr* end, size_t max_word_len,
              Workspace& workspace) const {
     const size_t n = static_cast<size_t>(end - begin);
-    std::vector<Dag>& dags = workspace.dags;
     std::vector<Choice>& best = workspace.best;
-    dags.clear();
     best.resize(n);
     const double min_weight = dict_trie_->MinWeight();
-    for (size_t to = n; to > 0;) {
-      const size_t from = to > kGraphBlock ? to - kGraphBlock : 0;
-      dags.clear();
-      dict_trie_->Find(begin, end, from, to, dags, max_word_len);
-      for (size_t i = to; i-- > from;) {
-        Dag& dag = dags[i - from];
-        dag.best_unit = nullptr;
-        dag.best_weight = SCORE_FLOOR;
-        for (const DagEnd& word : dag.ends) {
-          const size_t next = static_cast<size_t>(word.end_index) + 1;
-          double score = next < n ? best[next].weight : 0.0;
-          score += word.unit != nullptr ? word.unit->weight : min_weight;
-          if (score > dag.best_weight) {
-            dag.best_unit = word.unit;
-            dag.best_weight = score;
-          }
+    for (size_t i = n; i-- > 0;) {
+      Choice choice{nullptr, SCORE_FLOOR};
+      // The words from position i in the word graph's order: the single
+      // rune first, then by increasing length.
+      dict_trie_->ForEachWordAt(begin, n, i, max_word_len, [&](size_t last, const DictUnit* unit) {
+        const size_t next = last + 1;
+        double score = next < n ? best[next].weight : 0.0;
+        score += unit != nullptr ? unit->weight : min_weight;
+        if (score > choice.weight) {
+          choice = Choice{unit, score};
         }
-        best[i] = Choice{dag.best_unit, dag.best_weight};
-      }
-      to = from;
+      });
+      best[i] = choice;
     }
   }
 

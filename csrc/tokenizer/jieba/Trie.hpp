@@ -68,16 +68,28 @@ class Trie {
     for (size_t i = from; i < to; ++i) {
       Dag& dag = dags[i - from];
       dag.rune_str = begin[i];
-      const Node* node = RootChild(begin[i].rune);
-      const DictUnit* unit = node != nullptr ? node->unit : nullptr;
-      Touch(unit);
-      dag.ends.push_back(DagEnd{i, unit});
-      for (size_t j = i + 1; node != nullptr && j < n && j - i + 1 <= max_word_len; ++j) {
-        node = Child(*node, begin[j].rune);
-        if (node != nullptr && node->unit != nullptr) {
-          Touch(node->unit);
-          dag.ends.push_back(DagEnd{j, node->unit});
-        }
+      ForEachWordAt(begin, n, i, max_word_len,
+                    [&dag](size_t j, const DictUnit* unit) { dag.ends.push_back(DagEnd{j, unit}); });
+    }
+  }
+
+  // The words starting at position i of the run of n runes at `begin`, as
+  // the word graph lists them, without building it: calls visit(j, unit) for
+  // the single-rune element (j = i, unit null when the dictionary lacks the
+  // rune), then for every longer word of at most `max_word_len` runes, j
+  // being the index of its last rune, by increasing j.
+  template <typename Visit>
+  void ForEachWordAt(const RuneStr* begin, size_t n, size_t i, size_t max_word_len,
+                     Visit&& visit) const {
+    const Node* node = RootChild(begin[i].rune);
+    const DictUnit* unit = node != nullptr ? node->unit : nullptr;
+    Touch(unit);
+    visit(i, unit);
+    for (size_t j = i + 1; node != nullptr && j < n && j - i + 1 <= max_word_len; ++j) {
+      node = Child(*node, begin[j].rune);
+      if (node != nullptr && node->unit != nullptr) {
+        Touch(node->unit);
+        visit(j, node->unit);
       }
     }
   }

@@ -26,7 +26,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -141,12 +140,11 @@ class DictTrie {
     const int error = limonp::OpenInputFile(path, ifs);
     LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed.";
     const std::string content = ReadAll(ifs, path);
-    static_node_infos_.reserve(static_cast<size_t>(
-        std::count(content.begin(), content.end(), '\n') + 1));
+    static_node_infos_.reserve(limonp::LineCountBound(content));
 
     std::vector<std::string_view> buf;
     size_t lineno = 0;
-    ForEachLine(content, [&](std::string_view line) {
+    limonp::ForEachLine(content, [&](std::string_view line) {
       ++lineno;
       limonp::SplitViews(line, buf, " ");
       LIMONP_CHECK(buf.size() == DICT_COLUMN_NUM).InData(path, lineno)
@@ -200,7 +198,7 @@ class DictTrie {
       const int error = limonp::OpenInputFile(path, ifs);
       LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
       const std::string content = ReadAll(ifs, path);
-      ForEachLine(content, [&](std::string_view line) {
+      limonp::ForEachLine(content, [&](std::string_view line) {
         if (!line.empty()) {
           InserUserDictNode(line);
         }
@@ -273,39 +271,10 @@ class DictTrie {
 
   // The whole content of an open file. A read error is a file failure.
   static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
-    constexpr size_t kChunk = size_t{1} << 16;
     std::string content;
-    size_t used = 0;
-    errno = 0;
-    while (true) {
-      content.resize(used + kChunk);
-      ifs.read(&content[used], static_cast<std::streamsize>(kChunk));
-      used += static_cast<size_t>(ifs.gcount());
-      if (!ifs) {
-        break;
-      }
-    }
-    content.resize(used);
-    const int error = errno != 0 ? errno : EIO;
-    LIMONP_CHECK(!ifs.bad()).OnFile(path, error) << "read " << path << " failed.";
+    const int error = limonp::ReadAll(ifs, content);
+    LIMONP_CHECK(error == 0).OnFile(path, error) << "read " << path << " failed.";
     return content;
-  }
-
-  // Calls `handle(line)` for every line of `content`: lines end at a line
-  // feed (not included), a last line without one counts too, and a final
-  // line feed starts no further line.
-  template <typename Handle>
-  static void ForEachLine(std::string_view content, Handle&& handle) {
-    size_t pos = 0;
-    while (pos < content.size()) {
-      const size_t feed = content.find('\n', pos);
-      if (feed == std::string_view::npos) {
-        handle(content.substr(pos));
-        return;
-      }
-      handle(content.substr(pos, feed - pos));
-      pos = feed + 1;
-    }
   }
 
   std::vector<DictUnit> static_node_infos_;

@@ -21,7 +21,6 @@
 // Read-only after construction: any number of threads may read it at once.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 #include <fstream>
 #include <string>
@@ -67,11 +66,11 @@ class KeywordExtractor {
     const std::string content = ReadAll(ifs, path);
 
     std::vector<WordTable::Entry> entries;
-    entries.reserve(LineCount(content));
+    entries.reserve(limonp::LineCountBound(content));
     std::vector<std::string_view> buf;
     double sum = 0.0;
     size_t lineno = 0;
-    ForEachLine(content, [&](std::string_view line) {
+    limonp::ForEachLine(content, [&](std::string_view line) {
       if (line.empty()) {
         LIMONP_LOG(limonp::LL_ERROR) << "lineno: " << lineno << " empty. skipped.";
       } else {
@@ -97,56 +96,17 @@ class KeywordExtractor {
     LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
     const std::string content = ReadAll(ifs, path);
     std::vector<WordTable::Entry> entries;
-    entries.reserve(LineCount(content));
-    ForEachLine(content, [&](std::string_view line) { entries.emplace_back(line, 0.0); });
+    entries.reserve(limonp::LineCountBound(content));
+    limonp::ForEachLine(content, [&](std::string_view line) { entries.emplace_back(line, 0.0); });
     stop_word_set_.Assign(entries, false);
   }
 
   // The whole content of an open file. A read error is a file failure.
   static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
     std::string content;
-    // One block of the right size for a regular file; the loop below still
-    // reads whatever is there.
-    ifs.seekg(0, std::ios::end);
-    const std::streamoff size = ifs.tellg();
-    ifs.seekg(0, std::ios::beg);
-    if (size > 0) {
-      content.reserve(static_cast<size_t>(size));
-    }
-    ifs.clear();
-    char chunk[1 << 16];
-    errno = 0;
-    while (ifs.read(chunk, sizeof(chunk)) || ifs.gcount() > 0) {
-      content.append(chunk, static_cast<size_t>(ifs.gcount()));
-    }
-    const int error = errno != 0 ? errno : EIO;
-    LIMONP_CHECK(!ifs.bad()).OnFile(path, error) << "read " << path << " failed";
+    const int error = limonp::ReadAll(ifs, content);
+    LIMONP_CHECK(error == 0).OnFile(path, error) << "read " << path << " failed";
     return content;
-  }
-
-  static size_t LineCount(std::string_view content) {
-    size_t lines = 0;
-    for (const char c : content) {
-      lines += c == '\n';
-    }
-    return lines + 1;
-  }
-
-  // Calls `handle(line)` for every line of `content`: lines end at a line
-  // feed (not included), a last line without one counts too, and a final
-  // line feed starts no further line.
-  template <typename Handle>
-  static void ForEachLine(std::string_view content, Handle&& handle) {
-    size_t pos = 0;
-    while (pos < content.size()) {
-      const size_t feed = content.find('\n', pos);
-      if (feed == std::string_view::npos) {
-        handle(content.substr(pos));
-        return;
-      }
-      handle(content.substr(pos, feed - pos));
-      pos = feed + 1;
-    }
   }
 
   MixSegment mix_segment_;

@@ -34,4 +34,28 @@ int OpenInputFile(const std::string& path, std::ifstream& ifs) {
   return 0;
 }
 
+int ReadAll(std::ifstream& ifs, std::string& content) {
+  content.clear();
+  // Pipes and devices cannot seek: their size is found by reading.
+  const std::streampos start = ifs.tellg();
+  if (start >= 0) {
+    ifs.seekg(0, std::ios::end);
+    const std::streampos stop = ifs.tellg();
+    if (stop > start) {
+      content.reserve(static_cast<size_t>(stop - start));
+    }
+    ifs.seekg(start);
+  }
+  ifs.clear();
+  char chunk[1 << 16];
+  errno = 0;
+  while (ifs.read(chunk, sizeof(chunk)) || ifs.gcount() > 0) {
+    content.append(chunk, static_cast<size_t>(ifs.gcount()));
+  }
+  if (!ifs.bad()) {
+    return 0;
+  }
+  return errno != 0 ? errno : EIO;
+}
+
 }  // namespace kelp::typing::text::limonp

@@ -13,4 +13,10 @@ namespace kelp::typing::text::limonp {
 // the start of a regular file is skipped.
 int OpenInputFile(const std::string& path, std::ifstream& ifs);
 
+// Reads the rest of the open file `ifs` into `content` (replacing it), in
+// one block of the right size for a regular file. Returns 0, or the errno
+// value of a read error (EIO when the system gave none); `content` then
+// holds what was read before it.
+int ReadAll(std::ifstream& ifs, std::string& content);
+
 }  // namespace kelp::typing::text::limonp

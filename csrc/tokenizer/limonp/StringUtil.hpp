@@ -45,6 +45,32 @@ inline void Split(std::string_view src, std::vector<std::string>& res, std::stri
   res.assign(pieces.begin(), pieces.end());
 }
 
+// Calls `handle(line)` for every line of `content`: lines end at a line feed
+// (not included), a last line without one counts too, and a final line feed
+// starts no further line.
+template <typename Handle>
+void ForEachLine(std::string_view content, Handle&& handle) {
+  size_t pos = 0;
+  while (pos < content.size()) {
+    const size_t feed = content.find('\n', pos);
+    if (feed == std::string_view::npos) {
+      handle(content.substr(pos));
+      return;
+    }
+    handle(content.substr(pos, feed - pos));
+    pos = feed + 1;
+  }
+}
+
+// An upper bound of the number of lines ForEachLine finds in `content`.
+inline size_t LineCountBound(std::string_view content) {
+  size_t lines = 1;
+  for (const char c : content) {
+    lines += c == '\n';
+  }
+  return lines;
+}
+
 // White space of the data files: bytes 0x09 to 0x0D and 0x20. Bytes of 0x80
 // and above never count, whatever the process locale says.
 inline constexpr bool IsAsciiSpace(unsigned char c) noexcept {

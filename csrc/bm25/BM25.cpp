@@ -199,6 +199,16 @@ double BM25::_document_saturation(std::size_t length) const {
   return ((L / _doc_length_average) * _b + (1 - _b)) * _k1;
 }
 
+void BM25::_document_weights(const std::vector<Distinct>& distinct, std::size_t length,
+                             std::vector<IndexedWeight>& out) const {
+  const double K = _document_saturation(length);
+  out.reserve(distinct.size());
+  for (const Distinct& d : distinct) {
+    const double c = static_cast<double>(d.count);
+    out.push_back(IndexedWeight{d.first, c / (K + c)});
+  }
+}
+
 void BM25::encode_document(const std::string_view* tokens, std::size_t size,
                            std::vector<IndexedWeight>& out) const {
   out.clear();
@@ -209,12 +219,7 @@ void BM25::encode_document(const std::string_view* tokens, std::size_t size,
   std::vector<Distinct> distinct;
   _token_frequency(tokens, size, distinct);
   _sort_by_key(tokens, distinct);
-  const double K = _document_saturation(size);
-  out.reserve(distinct.size());
-  for (const Distinct& d : distinct) {
-    const double c = static_cast<double>(d.count);
-    out.push_back(IndexedWeight{d.first, c / (K + c)});
-  }
+  _document_weights(distinct, size, out);
 }
 
 void BM25::encode_document(const std::int64_t* tokens, std::size_t size,
@@ -226,12 +231,7 @@ void BM25::encode_document(const std::int64_t* tokens, std::size_t size,
   _check_ready();
   std::vector<Distinct> distinct;
   _token_frequency(tokens, size, distinct);  // already in ascending id order
-  const double K = _document_saturation(size);
-  out.reserve(distinct.size());
-  for (const Distinct& d : distinct) {
-    const double c = static_cast<double>(d.count);
-    out.push_back(IndexedWeight{d.first, c / (K + c)});
-  }
+  _document_weights(distinct, size, out);
 }
 
 double BM25::_idf(std::string_view key, std::uint64_t hash) const {

@@ -129,6 +129,10 @@ class BM25 {
                         std::vector<Distinct>& out) const;
   double _idf(std::string_view key, std::uint64_t hash) const;
   double _document_saturation(std::size_t length) const;
+  // The document weights c / (K + c) of `distinct`, in its order, for a
+  // document of `length` tokens.
+  void _document_weights(const std::vector<Distinct>& distinct, std::size_t length,
+                         std::vector<IndexedWeight>& out) const;
 
   double _b;
   double _k1;

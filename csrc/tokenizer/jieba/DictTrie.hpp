@@ -23,6 +23,10 @@
 // Built completely by the constructor, read-only afterwards: concurrent
 // queries need no lock. Segmenters borrow it by pointer, so it neither
 // copies nor moves.
+//
+// An edition is a dictionary with run-time edits (DictEdits) laid over
+// another one: it shares that dictionary's entries, trie and statistics and
+// answers every query with the edits applied. Both it borrows must outlive it.
 #pragma once
 
 #include <algorithm>
@@ -37,6 +41,7 @@
 
 #include "tokenizer/jieba/Constants.hpp"
 #include "tokenizer/jieba/Dag.hpp"
+#include "tokenizer/jieba/DictEdits.hpp"
 #include "tokenizer/jieba/DictUnit.hpp"
 #include "tokenizer/jieba/RuneSet.hpp"
 #include "tokenizer/jieba/Trie.hpp"
@@ -66,32 +71,58 @@ class DictTrie {
     Init(dict_path, user_dict_paths, option);
   }
 
+  // The edition of `base` with `edits` laid over it.
+  DictTrie(const DictTrie& base, const DictEdits& edits)
+      : total_freq_(base.total_freq_),
+        min_weight_(base.min_weight_),
+        max_weight_(base.max_weight_),
+        median_weight_(base.median_weight_),
+        user_word_weight_(base.user_word_weight_),
+        base_(&base),
+        edits_(&edits) {}
+
   DictTrie(const DictTrie&) = delete;
   DictTrie& operator=(const DictTrie&) = delete;
 
   // Word-graph lookup over [begin, end); see Trie::Find.
   void Find(const RuneStr* begin, const RuneStr* end, std::vector<Dag>& dags,
             size_t max_word_len = MAX_WORD_RUNES) const {
-    trie_->Find(begin, end, dags, max_word_len);
+    Find(begin, end, 0, static_cast<size_t>(end - begin), dags, max_word_len);
   }
 
   // The word graph of the positions [from, to) of the run [begin, end); see
   // Trie::Find.
   void Find(const RuneStr* begin, const RuneStr* end, size_t from, size_t to,
             std::vector<Dag>& dags, size_t max_word_len = MAX_WORD_RUNES) const {
-    trie_->Find(begin, end, from, to, dags, max_word_len);
+    if (edits_ == nullptr) {
+      trie_->Find(begin, end, from, to, dags, max_word_len);
+      return;
+    }
+    const size_t n = static_cast<size_t>(end - begin);
+    dags.resize(to - from);
+    for (size_t i = from; i < to; ++i) {
+      Dag& dag = dags[i - from];
+      dag.rune_str = begin[i];
+      edits_->ForEachWordAt(begin, n, i, max_word_len, [&dag](size_t j, const DictUnit* unit) {
+        dag.ends.push_back(DagEnd{j, unit});
+      });
+    }
   }
 
-  // The entry of exactly the runes [begin, end), or null.
   // The words starting at one position of a run; see Trie::ForEachWordAt.
   template <typename Visit>
   void ForEachWordAt(const RuneStr* begin, size_t n, size_t i, size_t max_word_len,
                      Visit&& visit) const {
-    trie_->ForEachWordAt(begin, n, i, max_word_len, std::forward<Visit>(visit));
+    if (edits_ == nullptr) {
+      trie_->ForEachWordAt(begin, n, i, max_word_len, std::forward<Visit>(visit));
+    } else {
+      edits_->ForEachWordAt(begin, n, i, max_word_len, std::forward<Visit>(visit));
+    }
   }
 
+  // The entry of exactly the runes [begin, end), or null.
   const DictUnit* Find(const RuneStr* begin, const RuneStr* end) const {
-    return trie_->Find(begin, end);
+    return edits_ == nullptr ? trie_->Find(begin, end) : edits_->Find(begin, end);
   }
 
   // Smallest weight of a main dictionary entry: the score of a rune that
@@ -104,14 +135,28 @@ class DictTrie {
 
   // True when a user dictionary lists `rune` as a one-rune word.
   bool IsUserSingleRuneWord(Rune rune) const noexcept {
-    return user_single_rune_words_.Contains(rune);
+    return edits_ == nullptr ? user_single_rune_words_.Contains(rune)
+                             : edits_->IsUserSingleRuneWord(rune);
   }
 
   // Every entry: the main dictionary's lines in file order, then the user
-  // dictionaries' lines.
-  const std::vector<DictUnit>& Units() const noexcept { return static_node_infos_; }
+  // dictionaries' lines. An edition gives its base's entries, without the
+  // edits.
+  const std::vector<DictUnit>& Units() const noexcept {
+    return base_ != nullptr ? base_->Units() : static_node_infos_;
+  }
 
-  const Trie& GetTrie() const noexcept { return *trie_; }
+  // The trie over Units() (an edition's base trie, without the edits).
+  const Trie& GetTrie() const noexcept { return base_ != nullptr ? base_->GetTrie() : *trie_; }
+
+  // The one-rune words of the user dictionaries (an edition's base set,
+  // without the edits).
+  const RuneSet& UserSingleRuneWords() const noexcept {
+    return base_ != nullptr ? base_->UserSingleRuneWords() : user_single_rune_words_;
+  }
+
+  // The edits of an edition; null for a dictionary loaded from files.
+  const DictEdits* Edits() const noexcept { return edits_; }
 
  private:
   void Init(const std::string& dict_path, const std::string& user_dict_paths,
@@ -285,6 +330,9 @@ class DictTrie {
   double median_weight_ = 0.0;
   double user_word_weight_ = 0.0;
   RuneSet user_single_rune_words_;
+  // Set in an edition only.
+  const DictTrie* base_ = nullptr;
+  const DictEdits* edits_ = nullptr;
 };
 
 }  // namespace kelp::typing::text::jieba

@@ -105,6 +105,24 @@ class Trie {
     return FindWord(begin, end, [](Rune r) { return r; });
   }
 
+  // One node per distinct key prefix; callers outside the trie only pass
+  // pointers to it back to Step and UnitOf.
+  struct Node {
+    const DictUnit* unit = nullptr;  // the word ending here, or null
+    Rune label = 0;                  // the rune leading into this node
+    uint32_t first_child = 0;        // children: [first_child, first_child + child_count)
+    uint32_t child_count = 0;
+    uint32_t block = 0;              // first_child of the parent; 0 only for the root
+  };
+
+  // Stepwise walks, for merging the words of two tries rune by rune: the
+  // node of the one-rune prefix `rune`, then of the prefix one rune longer,
+  // or null once no key starts so. UnitOf gives the entry of the word a
+  // node ends (null for a mere prefix).
+  const Node* Start(Rune rune) const noexcept { return RootChild(rune); }
+  const Node* Step(const Node& node, Rune rune) const noexcept { return Child(node, rune); }
+  static const DictUnit* UnitOf(const Node& node) noexcept { return node.unit; }
+
   // Number of nodes, the root included.
   size_t NodeCount() const noexcept { return nodes_.size(); }
 
@@ -115,14 +133,6 @@ class Trie {
   }
 
  private:
-  struct Node {
-    const DictUnit* unit = nullptr;  // the word ending here, or null
-    Rune label = 0;                  // the rune leading into this node
-    uint32_t first_child = 0;        // children: [first_child, first_child + child_count)
-    uint32_t child_count = 0;
-    uint32_t block = 0;              // first_child of the parent; 0 only for the root
-  };
-
   // Blocks up to this size are scanned; larger ones are found through wide_.
   static constexpr uint32_t kScanMax = 8;
 

@@ -1,9 +1,11 @@
 // Eight threads cutting one facade at once, in normal, search and full mode,
-// over varied text. Built with ThreadSanitizer in CI (RAZODUVIVA_SANITIZE=
-// thread), where any data race fails it; everywhere it checks that every
-// concurrent cut equals the same cut made alone.
+// over varied text, also while another thread adds and removes a word. Built
+// with ThreadSanitizer in CI (RAZODUVIVA_SANITIZE=thread), where any data
+// race fails it; everywhere it checks that every concurrent cut equals the
+// same cut made alone, before or after a change.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -63,7 +65,7 @@ struct Cuts {
 void CutAll(const jieba::Jieba& j, const std::string& sentence, Cuts& out) {
   j.Cut(sentence, out.normal);
   j.CutQuery(sentence, out.search);
-  j.full_segment_.Cut(sentence, out.full);
+  j.Cut(jieba::CutMode::kFull, sentence, out.full);
   j.CutQuery(sentence, out.spans);
 }
 
@@ -149,6 +151,59 @@ TEST_F(JiebaStressTest, EightThreadsCutOneFacadeInEveryMode) {
       }
     });
   }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
+}
+
+// One thread adds and removes a word over and over while the others cut:
+// every cut equals the cut of the dictionary either with or without it.
+TEST_F(JiebaStressTest, CutsSeeEachWordChangeWholeOrNotAtAll) {
+  const std::vector<std::string> chars = Characters();
+  const std::string word = chars[31] + chars[32] + chars[33];
+  std::vector<std::string> sentences;
+  for (size_t s = 0; s < 40; ++s) {
+    sentences.push_back(sentences_[s] + word + chars[s % 30] + word);
+  }
+  std::vector<Cuts> without(sentences.size()), with(sentences.size());
+  for (size_t s = 0; s < sentences.size(); ++s) {
+    CutAll(*jieba_, sentences[s], without[s]);
+  }
+  jieba_->AddWord(word, 100.0, std::nullopt);
+  for (size_t s = 0; s < sentences.size(); ++s) {
+    CutAll(*jieba_, sentences[s], with[s]);
+  }
+  ASSERT_FALSE(with[0] == without[0]);  // the word changes the cuts
+
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int round = 0; round < 200; ++round) {
+      jieba_->RemoveWord(word);
+      jieba_->AddWord(word, 100.0, std::nullopt);
+    }
+    done = true;
+  });
+  std::vector<int> mismatches(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      Cuts cuts;
+      size_t k = static_cast<size_t>(t) * 5;
+      do {
+        const size_t s = k++ % sentences.size();
+        cuts.full.clear();
+        jieba_->Cut(sentences[s], cuts.normal);
+        const bool added = cuts.normal == with[s].normal;
+        mismatches[t] += !added && cuts.normal != without[s].normal;
+        jieba_->CutQuery(sentences[s], cuts.search);
+        mismatches[t] += cuts.search != with[s].search && cuts.search != without[s].search;
+        jieba_->Cut(jieba::CutMode::kFull, sentences[s], cuts.full);
+        mismatches[t] += !(cuts.full == with[s].full) && !(cuts.full == without[s].full);
+      } while (!done || k % sentences.size() != 0);
+    });
+  }
+  writer.join();
   for (std::thread& thread : threads) {
     thread.join();
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,6 +168,130 @@ TEST_F(JiebaTest, ConcurrentCutsMatchSerialCuts) {
     thread.join();
   }
   EXPECT_EQ(mismatches, (std::vector<int>{0, 0, 0, 0}));
+}
+
+
+// The words of `sentence` in each mode, as one list per mode.
+std::vector<Strings> AllModes(const Jieba& j, const std::string& sentence, bool hmm = true) {
+  std::vector<Strings> out(3);
+  j.Cut(jieba::CutMode::kDefault, sentence, out[0], hmm);
+  j.Cut(jieba::CutMode::kSearch, sentence, out[1], hmm);
+  j.Cut(jieba::CutMode::kFull, sentence, out[2], hmm);
+  return out;
+}
+
+TEST_F(JiebaTest, ModesDispatchToTheirSegmenters) {
+  const Jieba j(dict_, hmm_, user_, idf_, stop_);
+  const std::string sentence = kA + kB + kE + kK + kX + " " + kF + kC;
+  Strings mix, query, full;
+  j.mix_segment_.Cut(sentence, mix, false);
+  j.query_segment_.Cut(sentence, query, false);
+  j.full_segment_.Cut(sentence, full);
+  EXPECT_EQ(AllModes(j, sentence, false), (std::vector<Strings>{mix, query, full}));
+  std::vector<jieba::WordSpan> spans;
+  j.Cut(jieba::CutMode::kFull, sentence, spans);
+  ASSERT_EQ(spans.size(), full.size());
+  for (size_t k = 0; k < spans.size(); ++k) {
+    EXPECT_EQ(sentence.substr(spans[k].byte_offset, spans[k].byte_length), full[k]);
+  }
+}
+
+// A word added at run time is found by every mode from the next call on,
+// and removing it again gives back exactly the loaded behaviour.
+TEST_F(JiebaTest, AddedWordsJoinEveryModeAndRemovalRestoresTheLoadedCut) {
+  Jieba j(dict_, hmm_, user_, idf_, stop_);
+  const std::string sentence = kF + kY + kK + kX + " " + kA + kB + kE + kF + kY;
+  const std::vector<Strings> loaded = AllModes(j, sentence);
+  j.AddWord(kF + kY + kK, 1000.0, std::string_view("nz"));
+  const std::vector<Strings> added = AllModes(j, sentence);
+  EXPECT_EQ(added[0], (Strings{kF + kY + kK, kX, " ", kA + kB + kE, kF, kY}));
+  EXPECT_EQ(added[2][0], kF + kY + kK);
+  std::vector<jieba::WordSpan> spans;
+  std::vector<std::string> tags;
+  j.Tag(sentence, spans, tags);
+  EXPECT_EQ(tags[0], "nz");
+  j.RemoveWord(kF + kY + kK);
+  EXPECT_EQ(AllModes(j, sentence), loaded);
+  EXPECT_TRUE(j.Edits().empty());
+}
+
+// Removing a loaded word behaves as a dictionary that never had it.
+TEST_F(JiebaTest, RemovedWordsBehaveAsNeverLoaded) {
+  Jieba j(dict_, hmm_, user_, idf_, stop_);
+  // The same dictionary without ABE (and without the user word D).
+  const Jieba without(dir_.Write("dict2.txt", kA + kB + " 10 n\n" + kB + kE + " 10 n\n" + kC +
+                                                  " 5 n\n" + kA + kB + kE + kK + " 1 n\n"),
+                      hmm_, "", idf_, stop_);
+  j.AddWord(kA + kB + kE + kK, 1.0, std::nullopt);
+  j.RemoveWord(kA + kB + kE);
+  j.RemoveWord(kD);
+  j.RemoveWord(kY + kY);  // not in the dictionary: nothing changes
+  for (const std::string& sentence :
+       {kA + kB + kE + kF, kC + kA + kB + kE + kD + kK + kX, kD + kD + " " + kA + kB + kE + kK}) {
+    EXPECT_EQ(AllModes(j, sentence), AllModes(without, sentence)) << sentence;
+  }
+  std::vector<jieba::WordSpan> spans;
+  std::vector<std::string> tags;
+  j.Tag(kA + kB + kE, spans, tags);
+  ASSERT_EQ(spans.size(), 2u);
+  EXPECT_EQ(spans[1].byte_offset, kA.size());  // A and BE
+  EXPECT_EQ(tags, (Strings{"x", "n"}));         // A by the rule, BE from the dictionary
+  const std::vector<jieba::DictEdits::Entry> edits = j.Edits();
+  ASSERT_EQ(edits.size(), 3u);
+  EXPECT_TRUE(edits[1].removed);
+}
+
+TEST_F(JiebaTest, AddedWordWeightsAndTags) {
+  Jieba j(dict_, hmm_, user_, idf_, stop_);
+  j.AddWord(kB + kE, std::nullopt, std::nullopt);  // keeps the loaded tag "n"
+  j.AddWord(kK + kK, 5.0, std::nullopt);            // a new word: no tag
+  j.AddWord(kD, std::nullopt, std::string_view("q"));
+  const auto edits = j.Edits();
+  ASSERT_EQ(edits.size(), 3u);  // in byte order: D, BE, KK
+  EXPECT_EQ(edits[0].tag, "q");
+  EXPECT_EQ(edits[1].tag, "n");
+  EXPECT_EQ(edits[1].weight, j.dictionary_.UserWordWeight());
+  EXPECT_EQ(edits[2].tag, "");
+  EXPECT_DOUBLE_EQ(edits[2].weight, std::log(5.0 / j.dictionary_.TotalFreq()));
+
+  const struct {
+    std::string word;
+    std::optional<double> freq;
+  } bad[] = {{"", std::nullopt},         {"\xE4\xB8", std::nullopt}, {kA + " " + kB, std::nullopt},
+             {kA + "\xE3\x80\x82", 1.0}, {kA, 0.0},                  {kA, -1.0},
+             {kA, NAN},                  {kA, INFINITY},             {std::string(513, 'a'), 1.0}};
+  for (const auto& c : bad) {
+    EXPECT_THROW(j.AddWord(c.word, c.freq, std::nullopt), std::invalid_argument) << c.word;
+  }
+  EXPECT_THROW(j.RemoveWord(""), std::invalid_argument);
+  EXPECT_EQ(j.Edits().size(), 3u);
+}
+
+// Keywords over the normal cut, worked by hand.
+TEST_F(JiebaTest, KeywordsRankByTfIdf) {
+  // Stop word: C.
+  const Jieba j(dict_, hmm_, user_, dir_.Write("idf2.txt", kA + kB + kE + " 4\n" + kK + kX + " 1\n"),
+                stop_);
+  // Cut: ABE, C, ABE, KX, D, F, BE -> counted: ABE x2, KX, BE (C is a stop
+  // word, D and F have one rune): 4 words.
+  const std::string sentence = kA + kB + kE + kC + kA + kB + kE + kK + kX + kD + kF + kB + kE;
+  const std::vector<Jieba::Keyword> keywords = j.Keywords(sentence, 10);
+  ASSERT_EQ(keywords.size(), 3u);
+  EXPECT_EQ(keywords[0].word, kA + kB + kE);
+  EXPECT_DOUBLE_EQ(keywords[0].weight, 2 * 4.0 / 4);
+  // BE is missing from the table: the average idf (4 + 1) / 2 = 2.5.
+  EXPECT_EQ(keywords[1].word, kB + kE);
+  EXPECT_DOUBLE_EQ(keywords[1].weight, 2.5 / 4);
+  EXPECT_EQ(keywords[2].word, kK + kX);
+  EXPECT_DOUBLE_EQ(keywords[2].weight, 1.0 / 4);
+  EXPECT_EQ(j.Keywords(sentence, 1).size(), 1u);
+  EXPECT_TRUE(j.Keywords(sentence, 0).empty());
+  // Only the words tagged x: KX is not in the dictionary; ABE and BE are n.
+  const std::vector<std::string> x = {"x"};
+  const std::vector<Jieba::Keyword> tagged = j.Keywords(sentence, 10, &x);
+  ASSERT_EQ(tagged.size(), 1u);
+  EXPECT_EQ(tagged[0].word, kK + kX);
+  EXPECT_DOUBLE_EQ(tagged[0].weight, 1.0);  // one word counted
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "tokenizer/jieba/DictTrie.hpp"
 #include "tokenizer/jieba/SegmentBase.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/jieba/WordSpan.hpp"
 
 namespace kelp::typing::text::jieba {
 
@@ -49,6 +50,12 @@ class FullSegment : public SegmentBase {
   // The words with their offsets.
   void Cut(std::string_view sentence, std::vector<Word>& words) const {
     CutToWords(sentence, words, RuneCut{this, {}});
+  }
+
+  // The words as spans of the sentence.
+  void Cut(std::string_view sentence, std::vector<WordSpan>& spans) const {
+    DriveSentence(sentence, RuneCut{this, {}},
+                  [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
   }
 
   // Rune level: appends the full-mode words of [begin, end) to `ranges`.

@@ -1,6 +1,7 @@
 // The tokenizer facade: loads every data file once, owns the dictionary and
-// the HMM model, builds every segmenter over them, and offers the normal cut
-// (mixed dictionary and HMM segmentation) and the search cut.
+// the HMM model, builds every segmenter over them, and offers the cuts
+// (normal, search and full mode, as a CutMode value), part-of-speech tags,
+// keywords, and words added to or removed from the dictionary at run time.
 //
 // Files are loaded in this order, each completely before the next: main
 // dictionary, user dictionaries, HMM model, idf file, stop-word file. The
@@ -9,18 +10,38 @@
 // by value, so the members built so far are destroyed and nothing is left
 // behind.
 //
-// Thread-safety: nothing is written after construction, and every cut keeps
-// its working state in the call, so any number of threads may cut with one
-// facade at once without a lock. Construction and destruction must not
-// overlap with a cut. The segmenters point at dictionary_ and hmm_model_,
-// so the facade neither copies nor moves; members are destroyed in reverse
-// order, segmenters before the data they point at.
+// Run-time words. AddWord and RemoveWord record the change and mark the
+// current edition stale; the next call that reads the dictionary builds a
+// new edition (a DictEdits over the loaded dictionary, and segmenters over
+// it) from all changes so far, so a run of changes costs one build, of the
+// changed words only. A call takes the edition current when it starts and
+// keeps it to the end, so it sees the dictionary either before or after a
+// concurrent change, never a mix. A facade whose words never changed reads
+// its own members directly: one atomic load per call is all it pays.
+//
+// Thread-safety: any number of threads may cut, tag and extract keywords at
+// once, also while other threads add or remove words. Construction and
+// destruction must not overlap with any other call. The segmenters point at
+// dictionary_ and hmm_model_, so the facade neither copies nor moves;
+// members are destroyed in reverse order, segmenters before the data they
+// point at.
 #pragma once
 
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "tokenizer/jieba/Constants.hpp"
+#include "tokenizer/jieba/DictEdits.hpp"
 #include "tokenizer/jieba/DictTrie.hpp"
 #include "tokenizer/jieba/FullSegment.hpp"
 #include "tokenizer/jieba/HMMModel.hpp"
@@ -28,13 +49,24 @@
 #include "tokenizer/jieba/KeywordExtractor.hpp"
 #include "tokenizer/jieba/MPSegment.hpp"
 #include "tokenizer/jieba/MixSegment.hpp"
+#include "tokenizer/jieba/PosTagger.hpp"
 #include "tokenizer/jieba/QuerySegment.hpp"
+#include "tokenizer/jieba/Unicode.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 
 namespace kelp::typing::text::jieba {
 
+// How a sentence is cut.
+enum class CutMode {
+  kDefault,  // the mixed dictionary and HMM cut
+  kSearch,   // the default cut plus the dictionary words inside long words
+  kFull,     // every dictionary word found, overlapping ones included
+};
+
 class Jieba {
  public:
+  using Keyword = KeywordExtractor::Keyword;
+
   // Paths are UTF-8 byte strings. `userDictPath` may name several files
   // separated by '|' or ';', or none (empty).
   Jieba(const std::string& dictPath, const std::string& modelPath, const std::string& userDictPath,
@@ -51,25 +83,145 @@ class Jieba {
   Jieba(const Jieba&) = delete;
   Jieba& operator=(const Jieba&) = delete;
 
+  // Replaces `out` (a vector of WordSpan, Word or std::string) with the
+  // words of `sentence` cut in `mode`; `hmm` false cuts with the dictionary
+  // alone (full mode never uses the HMM). Invalid UTF-8 yields no words and
+  // an ERROR record; a sentence of 4 GiB or more throws std::length_error.
+  template <typename Out>
+  void Cut(CutMode mode, std::string_view sentence, std::vector<Out>& out, bool hmm = true) const {
+    Read([&](const Segments& segments) { segments.Cut(mode, sentence, out, hmm); });
+  }
+
   // Normal cut: replaces `words` with the mixed segmentation of `sentence`.
   void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm = true) const {
-    mix_segment_.Cut(sentence, words, hmm);
+    Cut(CutMode::kDefault, sentence, words, hmm);
   }
 
   void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm = true) const {
-    mix_segment_.Cut(sentence, spans, hmm);
+    Cut(CutMode::kDefault, sentence, spans, hmm);
   }
 
   // Search cut: the normal cut plus the dictionary words of two and three
   // runes inside longer words.
   void CutQuery(std::string_view sentence, std::vector<std::string>& words,
                 bool hmm = true) const {
-    query_segment_.Cut(sentence, words, hmm);
+    Cut(CutMode::kSearch, sentence, words, hmm);
   }
 
   void CutQuery(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm = true) const {
-    query_segment_.Cut(sentence, spans, hmm);
+    Cut(CutMode::kSearch, sentence, spans, hmm);
   }
+
+  // The normal cut of `sentence` into `spans`, and in `tags` each word's
+  // part-of-speech tag: the dictionary's (run-time words included) when it
+  // has a non-empty one, else the tagger's class ("m", "eng" or "x").
+  void Tag(std::string_view sentence, std::vector<WordSpan>& spans, std::vector<std::string>& tags,
+           bool hmm = true) const {
+    Read([&](const Segments& segments) {
+      segments.mix->Cut(sentence, spans, hmm);
+      TagSpans(*segments.dictionary, sentence, spans, tags);
+    });
+  }
+
+  // The `top_k` keywords of `sentence` by TF-IDF over the normal cut (see
+  // KeywordExtractor::Extract). With `allowed_tags`, only words whose tag
+  // (as Tag gives it) is one of them are counted.
+  std::vector<Keyword> Keywords(std::string_view sentence, size_t top_k,
+                                const std::vector<std::string>* allowed_tags = nullptr) const {
+    std::vector<WordSpan> spans;
+    std::vector<std::string> tags;
+    Read([&](const Segments& segments) {
+      segments.mix->Cut(sentence, spans, true);
+      if (allowed_tags != nullptr) {
+        TagSpans(*segments.dictionary, sentence, spans, tags);
+      }
+    });
+    std::vector<std::string_view> words;
+    words.reserve(spans.size());
+    for (size_t k = 0; k < spans.size(); ++k) {
+      if (allowed_tags == nullptr || Contains(*allowed_tags, tags[k])) {
+        words.push_back(sentence.substr(spans[k].byte_offset, spans[k].byte_length));
+      }
+    }
+    return keyword_extractor_.Extract(words, top_k);
+  }
+
+  // Adds `word` to the dictionary, or replaces its entry, from the next
+  // call on. Its weight is ln(freq / the main dictionary's total frequency)
+  // when `freq` is given, else the weight of user-dictionary words without
+  // a frequency; its tag is `tag`, or when none is given the tag the word
+  // has now (none for a new word). A one-rune word becomes a user word,
+  // which the normal cut keeps whole. Throws std::invalid_argument for an
+  // empty word, one that is not UTF-8, holds a separator (space, tab, line
+  // feed, U+FF0C, U+3002) or is longer than MAX_WORD_RUNES runes, none of
+  // which a cut could ever return, and for a freq that is not a positive
+  // finite number.
+  void AddWord(std::string_view word, std::optional<double> freq = std::nullopt,
+               std::optional<std::string_view> tag = std::nullopt) {
+    CheckWord("add_word", word, true);
+    if (freq.has_value() && !(std::isfinite(*freq) && *freq > 0.0)) {
+      throw std::invalid_argument("add_word: freq must be a positive finite number");
+    }
+    const double weight = freq.has_value() ? std::log(*freq / dictionary_.TotalFreq())
+                                           : dictionary_.UserWordWeight();
+    std::lock_guard<std::mutex> lock(edits_mutex_);
+    std::string new_tag = tag.has_value() ? std::string(*tag) : CurrentTagLocked(word);
+    edits_[std::string(word)] = DictEdits::Entry{std::string(word), false, weight, std::move(new_tag)};
+    MarkEditedLocked();
+  }
+
+  // Removes `word` from the dictionary from the next call on, as if it had
+  // never been there: cuts no longer find it, its tag is the tagger's class,
+  // and a one-rune word is no longer a user word. Nothing happens when the
+  // dictionary does not have it. Throws std::invalid_argument for an empty
+  // word or one that is not UTF-8.
+  void RemoveWord(std::string_view word) {
+    CheckWord("remove_word", word, false);
+    std::lock_guard<std::mutex> lock(edits_mutex_);
+    const auto edited = edits_.find(word);
+    if (LoadedHas(word)) {
+      if (edited != edits_.end() && edited->second.removed) {
+        return;
+      }
+      edits_[std::string(word)] = DictEdits::Entry{std::string(word), true, 0.0, std::string()};
+    } else {
+      if (edited == edits_.end()) {
+        return;
+      }
+      edits_.erase(edited);
+    }
+    MarkEditedLocked();
+  }
+
+  // The run-time changes: one entry per changed word, in byte order.
+  std::vector<DictEdits::Entry> Edits() const {
+    std::lock_guard<std::mutex> lock(edits_mutex_);
+    std::vector<DictEdits::Entry> entries;
+    entries.reserve(edits_.size());
+    for (const auto& [word, entry] : edits_) {
+      entries.push_back(entry);
+    }
+    return entries;
+  }
+
+  // Replaces all run-time changes with `entries` (as Edits gives them),
+  // keeping their weights as they are. Throws std::invalid_argument, and
+  // changes nothing, when a word is empty, not UTF-8 or given twice.
+  void SetEdits(const std::vector<DictEdits::Entry>& entries) {
+    std::map<std::string, DictEdits::Entry, std::less<>> edits;
+    for (const DictEdits::Entry& entry : entries) {
+      CheckWord("edits", entry.word, false);
+      if (!edits.emplace(entry.word, entry).second) {
+        throw std::invalid_argument("edits: the word " + entry.word + " is given twice");
+      }
+    }
+    std::lock_guard<std::mutex> lock(edits_mutex_);
+    edits_.swap(edits);
+    MarkEditedLocked();
+  }
+
+  // True once words were added or removed at run time.
+  bool Edited() const noexcept { return edited_.load(std::memory_order_acquire); }
 
   DictTrie dictionary_;
   HMMModel hmm_model_;
@@ -79,6 +231,152 @@ class Jieba {
   FullSegment full_segment_;
   QuerySegment query_segment_;
   KeywordExtractor keyword_extractor_;
+
+ private:
+  // The dictionary and the segmenters one call reads.
+  struct Segments {
+    const DictTrie* dictionary;
+    const MixSegment* mix;
+    const QuerySegment* query;
+    const FullSegment* full;
+
+    template <typename Out>
+    void Cut(CutMode mode, std::string_view sentence, std::vector<Out>& out, bool hmm) const {
+      switch (mode) {
+        case CutMode::kSearch:
+          query->Cut(sentence, out, hmm);
+          return;
+        case CutMode::kFull:
+          full->Cut(sentence, out);
+          return;
+        case CutMode::kDefault:
+          break;
+      }
+      mix->Cut(sentence, out, hmm);
+    }
+  };
+
+  // The loaded dictionary with the run-time changes laid over it, and the
+  // segmenters over that.
+  struct Edition {
+    Edition(const Jieba& owner, std::vector<DictEdits::Entry> entries)
+        : edits(std::move(entries), owner.dictionary_.GetTrie(),
+                owner.dictionary_.UserSingleRuneWords()),
+          dictionary(owner.dictionary_, edits),
+          mix_segment(&dictionary, &owner.hmm_model_),
+          full_segment(&dictionary),
+          query_segment(&dictionary, &owner.hmm_model_) {}
+
+    Segments View() const { return Segments{&dictionary, &mix_segment, &query_segment, &full_segment}; }
+
+    DictEdits edits;
+    DictTrie dictionary;
+    MixSegment mix_segment;
+    FullSegment full_segment;
+    QuerySegment query_segment;
+  };
+
+  // Calls read(segments) with the segmenters of the current edition, which
+  // stays alive until read returns.
+  template <typename Reader>
+  void Read(Reader&& read) const {
+    if (!edited_.load(std::memory_order_acquire)) {
+      read(Segments{&dictionary_, &mix_segment_, &query_segment_, &full_segment_});
+      return;
+    }
+    const std::shared_ptr<const Edition> edition = CurrentEdition();
+    read(edition->View());
+  }
+
+  std::shared_ptr<const Edition> CurrentEdition() const {
+    std::lock_guard<std::mutex> lock(edits_mutex_);
+    if (edition_ == nullptr) {
+      std::vector<DictEdits::Entry> entries;
+      entries.reserve(edits_.size());
+      for (const auto& [word, entry] : edits_) {
+        entries.push_back(entry);
+      }
+      edition_ = std::make_shared<const Edition>(*this, std::move(entries));
+    }
+    return edition_;
+  }
+
+  void MarkEditedLocked() {
+    edition_.reset();
+    edited_.store(true, std::memory_order_release);
+  }
+
+  // The dictionary's tag of `word` with the changes so far applied (empty
+  // when it has none); edits_mutex_ held.
+  std::string CurrentTagLocked(std::string_view word) const {
+    const auto edited = edits_.find(word);
+    if (edited != edits_.end()) {
+      return edited->second.removed ? std::string() : edited->second.tag;
+    }
+    RuneStrVector runes;
+    DecodeRunesInString(word, runes);
+    const DictUnit* unit = dictionary_.Find(runes.begin(), runes.end());
+    return unit != nullptr ? unit->tag : std::string();
+  }
+
+  // True when the loaded dictionary (without the changes) has `word`.
+  bool LoadedHas(std::string_view word) const {
+    RuneStrVector runes;
+    DecodeRunesInString(word, runes);
+    return dictionary_.Find(runes.begin(), runes.end()) != nullptr;
+  }
+
+  void CheckWord(const char* operation, std::string_view word, bool cuttable) const {
+    const std::string what = std::string(operation) + ": ";
+    RuneStrVector runes;
+    if (word.empty()) {
+      throw std::invalid_argument(what + "the word is empty");
+    }
+    if (!DecodeRunesInString(word, runes)) {
+      throw std::invalid_argument(what + "the word is not valid UTF-8");
+    }
+    if (!cuttable) {
+      return;
+    }
+    if (runes.size() > MAX_WORD_RUNES) {
+      throw std::invalid_argument(what + "the word is longer than " +
+                                  std::to_string(MAX_WORD_RUNES) + " characters");
+    }
+    for (const RuneStr& rune : runes) {
+      if (mix_segment_.IsSeparator(rune.rune)) {
+        throw std::invalid_argument(
+            what + "the word holds a separator (space, tab, line feed, '\xEF\xBC\x8C' or "
+                   "'\xE3\x80\x82'), which a cut always returns as a word of its own");
+      }
+    }
+  }
+
+  static void TagSpans(const DictTrie& dictionary, std::string_view sentence,
+                       const std::vector<WordSpan>& spans, std::vector<std::string>& tags) {
+    const PosTagger tagger;
+    tags.clear();
+    tags.reserve(spans.size());
+    for (const WordSpan& span : spans) {
+      tags.push_back(
+          tagger.LookupTag(sentence.substr(span.byte_offset, span.byte_length), dictionary));
+    }
+  }
+
+  static bool Contains(const std::vector<std::string>& set, std::string_view value) {
+    for (const std::string& item : set) {
+      if (item == value) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // The run-time changes, by word, and the edition built from them (null
+  // when stale); both guarded by edits_mutex_.
+  mutable std::mutex edits_mutex_;
+  std::map<std::string, DictEdits::Entry, std::less<>> edits_;
+  mutable std::shared_ptr<const Edition> edition_;
+  std::atomic<bool> edited_{false};
 };
 
 }  // namespace kelp::typing::text::jieba

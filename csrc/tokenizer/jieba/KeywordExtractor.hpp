@@ -1,7 +1,6 @@
-// The data that keyword extraction by term weighting needs: the inverse
-// document frequency (idf) of each word with their average, the stop words,
-// and a mixed segmenter of its own. The module loads and holds them; no
-// operation of it reads them yet.
+// Keyword extraction by term weighting (TF-IDF): the inverse document
+// frequency (idf) of each word with their average, the stop words, and a
+// mixed segmenter of its own; Extract ranks the words of a cut sentence.
 //
 // Idf file: lines ending at a line feed, neither trimmed nor commented, each
 // "word value" with exactly one space (the value read as by atof). An empty
@@ -21,10 +20,13 @@
 // Read-only after construction: any number of threads may read it at once.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tokenizer/jieba/DictTrie.hpp"
@@ -53,6 +55,57 @@ class KeywordExtractor {
   const double* Idf(std::string_view word) const { return idf_table_.Find(word); }
   double AverageIdf() const noexcept { return average_idf_; }
   bool IsStopWord(std::string_view word) const { return stop_word_set_.Contains(word); }
+
+  struct Keyword {
+    std::string word;
+    double weight;
+  };
+
+  // The `top_k` keywords among `words` (the words of one text, in any
+  // order), highest weight first and, for equal weights, in byte order of
+  // the word. Stop words and words of fewer than two runes are not counted;
+  // each remaining distinct word weighs its count times its idf (the
+  // average idf when the table lacks it), divided by the number of words
+  // counted. A weight that is not a number ranks last. Cost: one idf lookup
+  // per distinct word and a partial sort.
+  std::vector<Keyword> Extract(const std::vector<std::string_view>& words, size_t top_k) const {
+    std::unordered_map<std::string_view, size_t> counts;
+    size_t total = 0;
+    for (const std::string_view word : words) {
+      if (!HasTwoRunes(word) || IsStopWord(word)) {
+        continue;
+      }
+      ++counts[word];
+      ++total;
+    }
+    std::vector<Keyword> keywords;
+    keywords.reserve(counts.size());
+    for (const auto& [word, count] : counts) {
+      const double* idf = Idf(word);
+      const double weight = static_cast<double>(count) * (idf != nullptr ? *idf : average_idf_) /
+                            static_cast<double>(total);
+      keywords.push_back(Keyword{std::string(word), weight});
+    }
+    const auto ranks_before = [](const Keyword& a, const Keyword& b) {
+      const bool a_nan = std::isnan(a.weight);
+      const bool b_nan = std::isnan(b.weight);
+      if (a_nan != b_nan) {
+        return b_nan;
+      }
+      if (!a_nan && a.weight != b.weight) {
+        return a.weight > b.weight;
+      }
+      return a.word < b.word;
+    };
+    if (top_k < keywords.size()) {
+      std::partial_sort(keywords.begin(), keywords.begin() + static_cast<std::ptrdiff_t>(top_k),
+                        keywords.end(), ranks_before);
+      keywords.resize(top_k);
+    } else {
+      std::sort(keywords.begin(), keywords.end(), ranks_before);
+    }
+    return keywords;
+  }
 
   const WordTable& IdfTable() const noexcept { return idf_table_; }
   const WordTable& StopWords() const noexcept { return stop_word_set_; }
@@ -99,6 +152,18 @@ class KeywordExtractor {
     entries.reserve(limonp::LineCountBound(content));
     limonp::ForEachLine(content, [&](std::string_view line) { entries.emplace_back(line, 0.0); });
     stop_word_set_.Assign(entries, false);
+  }
+
+  // True when the UTF-8 `word` holds two runes or more: more than one byte
+  // that is not a continuation byte.
+  static bool HasTwoRunes(std::string_view word) noexcept {
+    size_t leads = 0;
+    for (const char c : word) {
+      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++leads == 2) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // The whole content of an open file. A read error is a file failure.

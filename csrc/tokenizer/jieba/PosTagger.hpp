@@ -42,13 +42,17 @@ class PosTagger {
 
   // The tag of one word, from `segment`'s dictionary or from its characters.
   std::string LookupTag(std::string_view word, const SegmentTagged& segment) const {
-    const DictTrie* dict = segment.GetDictTrie();
+    return LookupTag(word, *segment.GetDictTrie());
+  }
+
+  // The same, from the dictionary `dict`.
+  std::string LookupTag(std::string_view word, const DictTrie& dict) const {
     RuneStrVector runes;
     if (!DecodeRunesInString(word.data(), word.size(), runes)) {
       LIMONP_LOG(limonp::LL_ERROR) << "Decode failed.";
       return POS_X;
     }
-    const DictUnit* unit = dict->Find(runes.begin(), runes.end());
+    const DictUnit* unit = dict.Find(runes.begin(), runes.end());
     if (unit != nullptr && !unit->tag.empty()) {
       return unit->tag;
     }

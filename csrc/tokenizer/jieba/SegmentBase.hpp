@@ -38,6 +38,8 @@ class SegmentBase {
   // Replaces the separator set by the runes of the UTF-8 string `s`. On
   // invalid UTF-8 or a repeated rune, logs an ERROR and returns false; the
   // runes inserted before the repeated one stay in the set.
+  bool IsSeparator(Rune rune) const noexcept { return separators_.Contains(rune); }
+
   bool ResetSeparators(std::string_view s) {
     separators_.Clear();
     RuneStrVector runes;

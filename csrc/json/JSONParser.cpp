@@ -3,10 +3,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+
+#include "tokenizer/limonp/Logging.hpp"
 
 namespace kelp::typing::text::json {
 
@@ -103,8 +104,8 @@ void JSONParser::Report(std::string_view prefix, std::string_view found) {
   line.reserve(prefix.size() + found.size() + 2);
   line.append(prefix);
   line.append(found);
-  line.append("'\n");
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  line.append("'");
+  limonp::WriteLine(limonp::LL_WARN, line);
 }
 
 JSON JSONParser::ParseNext(int depth) {

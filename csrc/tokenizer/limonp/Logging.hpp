@@ -11,12 +11,17 @@
 // what went wrong (see Errors.hpp); the binding maps it without reading the
 // message.
 //
+// A thread that installs a LogSink (ScopedLogSink) has its records, and the
+// JSON parser's complaint lines, handed to the sink instead, for as long as
+// the ScopedLogSink lives; with none installed they go to standard error.
+//
 // Thread-safe: a record is built in its own stream and written with one call.
 #pragma once
 
 #include <cstddef>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "tokenizer/limonp/Errors.hpp"
 
@@ -46,13 +51,62 @@ class Logger {
  private:
   std::ostringstream stream_;
   size_t level_;
+  const char* filename_;
+  int lineno_;
+  size_t message_offset_;
 };
+
+// Where the records of a thread go instead of standard error.
+class LogSink {
+ public:
+  struct Record {
+    size_t level;              // LL_ERROR, LL_FATAL; LL_WARN for a parser line
+    std::string_view source;   // the source path; empty for a parser line
+    int line;                  // the source line; 0 for a parser line
+    std::string_view message;  // the text after the level name
+    std::string_view text;     // the whole line, as standard error would get it
+  };
+
+  // Takes one record; called on the thread that installed the sink (or on
+  // any thread that installed the same sink), so a sink shared by threads
+  // locks. Must not throw.
+  virtual void Write(const Record& record) noexcept = 0;
+
+ protected:
+  ~LogSink() = default;
+};
+
+// Installs `sink` (null: standard error) for the records of the calling
+// thread while it lives, then puts back what was installed before. The
+// installed sink is the only per-thread state of the module.
+class ScopedLogSink {
+ public:
+  explicit ScopedLogSink(LogSink* sink) noexcept;
+  ~ScopedLogSink();
+
+  ScopedLogSink(const ScopedLogSink&) = delete;
+  ScopedLogSink& operator=(const ScopedLogSink&) = delete;
+
+  // The sink installed on the calling thread, or null.
+  static LogSink* Current() noexcept;
+
+ private:
+  LogSink* previous_;
+};
+
+// Writes one diagnostic line that is not a record (the JSON parser's) at
+// `level`: to the calling thread's sink, or else with a line feed to
+// standard error, in one call.
+void WriteLine(size_t level, std::string_view line);
 
 namespace internal {
 // Writes the record prefix: time, blank, path, ':', line, blank, level, blank.
 void WritePrefix(std::ostream& out, size_t level, const char* filename, int lineno);
-// Writes `record` and a newline to standard error in one call, then flushes.
-void WriteRecord(std::string record);
+// Hands the record `text` (its message starting at `message_offset`) to the
+// calling thread's sink, or writes it and a newline to standard error in one
+// call, then flushes.
+void WriteRecord(size_t level, const char* filename, int lineno, std::string text,
+                 size_t message_offset);
 }  // namespace internal
 
 // What a failed check throws once its FATAL record is written.
@@ -83,6 +137,8 @@ class FailedCheck {
   [[noreturn]] void Raise();
 
  private:
+  const char* filename_;
+  int lineno_;
   std::string prefix_;
   std::ostringstream message_;
   CheckKind kind_ = CheckKind::kInternal;

@@ -2,14 +2,16 @@
 //
 // A cut converts the sentence with the interpreter lock held, releases the
 // lock for the whole segmentation (so other Python threads run, and several
-// threads may cut with one object at once: the facade is read-only), and
-// re-acquires it to build the list of words.
+// threads may cut with one object at once), and re-acquires it to build the
+// result. The modes of the cut methods are one CutMode value, dispatched by
+// the facade.
 //
 // Failures of the core reach Python as the most specific built-in exception,
 // chosen by the C++ type, never by the message: a data file that cannot be
 // opened is an OSError subclass (FileNotFoundError, PermissionError,
 // IsADirectoryError ... from its errno), malformed content a ValueError
-// naming the file and the line, a text of 4 GiB or more a ValueError.
+// naming the file and the line, a text of 4 GiB or more a ValueError, and a
+// word that add_word refuses a ValueError (std::invalid_argument).
 #include <Python.h>
 #include <malloc.h>
 
@@ -18,11 +20,13 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <pybind11/stl.h>
 #include <pybind11/typing.h>
 
 #include "pybind/Bind.hpp"
@@ -267,20 +271,154 @@ std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string
   return facade;
 }
 
-template <bool kSearch>
-Words CutSentence(const Jieba& self, const Sentence& sentence) {
+jieba::CutMode ParseMode(std::string_view mode) {
+  if (mode == "default") {
+    return jieba::CutMode::kDefault;
+  }
+  if (mode == "search") {
+    return jieba::CutMode::kSearch;
+  }
+  if (mode == "full") {
+    return jieba::CutMode::kFull;
+  }
+  throw py::value_error("mode must be 'default', 'search' or 'full', not '" + std::string(mode) +
+                        "'");
+}
+
+// The spans of `sentence` cut in `mode`, with the interpreter lock
+// released, and for each the index of its first repeat (FindRepeats).
+struct CutResult {
   std::vector<WordSpan> spans;
+  std::vector<uint32_t> first;
+};
+
+CutResult CutSpans(const Jieba& self, const Sentence& sentence, jieba::CutMode mode, bool hmm) {
+  CutResult result;
+  py::gil_scoped_release unlocked;
+  self.Cut(mode, sentence.View(), result.spans, hmm);
+  result.first = FindRepeats(sentence.View(), result.spans);
+  return result;
+}
+
+Words CutWords(const Jieba& self, const Sentence& sentence, jieba::CutMode mode, bool hmm) {
+  const CutResult cut = CutSpans(self, sentence, mode, hmm);
+  return WordsToList(sentence, cut.spans, cut.first);
+}
+
+// A new tuple of the given items, whose references it steals.
+PyObject* Tuple(std::initializer_list<PyObject*> items) {
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+  Py_ssize_t k = 0;
+  for (PyObject* item : items) {
+    if (tuple == nullptr || item == nullptr) {
+      Py_XDECREF(item);
+      continue;
+    }
+    PyTuple_SET_ITEM(tuple, k++, item);
+  }
+  if (tuple != nullptr && k != static_cast<Py_ssize_t>(items.size())) {
+    Py_DECREF(tuple);
+    return nullptr;
+  }
+  return tuple;
+}
+
+// Replaces each word of `words` by the tuple make(word, k); `words` owns
+// the result.
+template <typename Make>
+void MapWords(py::list& words, Make&& make) {
+  PyObject* list = words.ptr();
+  const Py_ssize_t n = PyList_GET_SIZE(list);
+  for (Py_ssize_t k = 0; k < n; ++k) {
+    PyObject* word = PyList_GET_ITEM(list, k);
+    Py_INCREF(word);
+    PyObject* item = make(word, static_cast<size_t>(k));
+    if (item == nullptr) {
+      throw py::error_already_set();
+    }
+    PyList_SetItem(list, k, item);
+  }
+}
+
+py::list Tokenize(const Jieba& self, const Sentence& sentence, std::string_view mode, bool hmm) {
+  const jieba::CutMode cut_mode = ParseMode(mode);
+  const CutResult cut = CutSpans(self, sentence, cut_mode, hmm);
+  py::list words = WordsToList(sentence, cut.spans, cut.first);
+  MapWords(words, [&](PyObject* word, size_t k) {
+    const WordSpan& span = cut.spans[k];
+    const size_t start = sentence.is_str ? span.rune_offset : span.byte_offset;
+    const size_t length = sentence.is_str ? span.rune_length : span.byte_length;
+    return Tuple({word, PyLong_FromSize_t(start), PyLong_FromSize_t(start + length)});
+  });
+  return words;
+}
+
+py::list Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
+  std::vector<WordSpan> spans;
+  std::vector<std::string> tags;
   std::vector<uint32_t> first;
   {
     py::gil_scoped_release unlocked;
-    if constexpr (kSearch) {
-      self.CutQuery(sentence.View(), spans, true);
-    } else {
-      self.Cut(sentence.View(), spans, true);
-    }
+    self.Tag(sentence.View(), spans, tags, hmm);
     first = FindRepeats(sentence.View(), spans);
   }
-  return WordsToList(sentence, spans, first);
+  py::list words = WordsToList(sentence, spans, first);
+  // Few distinct tags: one str object for each.
+  std::vector<std::pair<std::string_view, py::str>> made;
+  MapWords(words, [&](PyObject* word, size_t k) -> PyObject* {
+    const std::string& tag = tags[k];
+    PyObject* tag_object = nullptr;
+    for (const auto& [text, object] : made) {
+      if (text == tag) {
+        tag_object = object.inc_ref().ptr();
+        break;
+      }
+    }
+    if (tag_object == nullptr) {
+      py::str object(tag);
+      made.emplace_back(tag, object);
+      tag_object = object.release().ptr();
+    }
+    return Tuple({word, tag_object});
+  });
+  return words;
+}
+
+py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int64_t> top_k,
+                  bool with_weights, const py::object& tags) {
+  if (top_k.has_value() && *top_k < 0) {
+    throw py::value_error("top_k must be 0 or more, or None for all keywords");
+  }
+  std::optional<std::vector<std::string>> allowed;
+  if (!tags.is_none()) {
+    if (py::isinstance<py::str>(tags) || py::isinstance<py::bytes>(tags)) {
+      throw py::type_error("tags must be a collection of tags such as {'n', 'v'}, not one string");
+    }
+    allowed.emplace();
+    for (const py::handle tag : py::iter(tags)) {
+      allowed->push_back(py::cast<std::string>(tag));
+    }
+  }
+  std::vector<Jieba::Keyword> keywords;
+  {
+    py::gil_scoped_release unlocked;
+    keywords = self.Keywords(sentence.View(), top_k.has_value() ? static_cast<size_t>(*top_k) : SIZE_MAX,
+                             allowed.has_value() ? &*allowed : nullptr);
+  }
+  py::list result;
+  for (const Jieba::Keyword& keyword : keywords) {
+    py::str word(keyword.word);
+    if (with_weights) {
+      result.append(py::make_tuple(word, keyword.weight));
+    } else {
+      result.append(word);
+    }
+  }
+  return result;
+}
+
+std::optional<std::string_view> TagView(const std::optional<std::string>& tag) {
+  return tag.has_value() ? std::optional<std::string_view>(*tag) : std::nullopt;
 }
 
 }  // namespace
@@ -288,11 +426,115 @@ Words CutSentence(const Jieba& self, const Sentence& sentence) {
 void BindJieba(py::module_& m) {
   py::register_local_exception_translator(TranslateCoreErrors);
 
-  py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba")
+  py::class_<Jieba, std::shared_ptr<Jieba>>(m, "Jieba", R"doc(
+Chinese word segmenter over a dictionary, an HMM model and keyword tables.
+
+Loads its five files in the order dictionary, user dictionaries, HMM model,
+idf table, stop words. A file that cannot be opened raises an OSError
+subclass (FileNotFoundError, PermissionError, IsADirectoryError, ...);
+malformed content raises ValueError naming the file and the line.
+
+A sentence is a str, or bytes or bytearray holding UTF-8. A bytes sentence
+that is not UTF-8 gives no words and an ERROR record. The cuts release the
+interpreter lock while they work, and one object may be shared by any
+number of threads, also while words are added or removed.
+)doc")
       .def(py::init(&MakeJieba), py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
            py::arg("idf_path"), py::arg("stop_word_path"))
-      .def("cut", &CutSentence<false>, py::arg("sentence"))
-      .def("cut_for_search", &CutSentence<true>, py::arg("sentence"));
+      .def(
+          "cut",
+          [](const Jieba& self, const Sentence& sentence, bool hmm) {
+            return CutWords(self, sentence, jieba::CutMode::kDefault, hmm);
+          },
+          py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+The words of the sentence: dictionary words by maximum probability, with
+stretches of characters outside the dictionary re-cut by the HMM
+(hmm=False: the dictionary alone). Space, tab, line feed, '，' and '。' are
+words of their own.
+
+>>> jieba.cut("我们在北京学习中文。")
+['我们', '在', '北京', '学习', '中文', '。']
+)doc")
+      .def(
+          "cut_for_search",
+          [](const Jieba& self, const Sentence& sentence, bool hmm) {
+            return CutWords(self, sentence, jieba::CutMode::kSearch, hmm);
+          },
+          py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+The words of cut(), each word longer than two characters preceded by the
+dictionary words of two and then three characters inside it.
+
+>>> jieba.cut_for_search("二氧化碳")
+['氧化', '二氧化碳']
+)doc")
+      .def(
+          "cut_full",
+          [](const Jieba& self, const Sentence& sentence) {
+            return CutWords(self, sentence, jieba::CutMode::kFull, true);
+          },
+          py::arg("sentence"), R"doc(
+Full mode: every dictionary word found in the sentence, overlapping words
+included, ordered by start and then by end; a character that no word
+covers stands alone.
+)doc")
+      .def("tokenize", &Tokenize, py::arg("sentence"), py::kw_only(), py::arg("mode") = "default",
+           py::arg("hmm") = true, R"doc(
+The words of the cut in `mode` ('default', 'search' or 'full') as
+(word, start, end) tuples, in the same order. For a str the offsets count
+code points, so sentence[start:end] == word; for bytes they count bytes.
+
+>>> jieba.tokenize("北京天气")
+[('北京', 0, 2), ('天气', 2, 4)]
+)doc")
+      .def("tag", &Tag, py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+The words of cut() as (word, tag) pairs. The tag is the dictionary's
+part-of-speech tag for the word; a word the dictionary lacks (or holds
+without a tag) gets 'm' (numeral), 'eng' (ASCII letters) or 'x'.
+
+>>> jieba.tag("我们学习中文")
+[('我们', 'r'), ('学习', 'v'), ('中文', 'n')]
+)doc")
+      .def("keywords", &Keywords, py::arg("sentence"), py::arg("top_k") = 20, py::kw_only(),
+           py::arg("with_weights") = false, py::arg("tags") = py::none(), R"doc(
+The top_k keywords of the sentence by TF-IDF (top_k=None: all of them).
+
+The sentence is cut as by cut(); stop words and words of fewer than two
+characters are left out; each remaining word weighs its count times its
+idf (the table's average idf for a word it lacks), divided by the number
+of words counted. Highest weight first, equal weights in order of the
+word. with_weights=True gives (word, weight) pairs; tags (a set of tags
+such as {'n', 'v'}) counts only the words whose tag() is in it.
+)doc")
+      .def(
+          "add_word",
+          [](Jieba& self, const Sentence& word, std::optional<double> freq,
+             const std::optional<std::string>& tag) {
+            py::gil_scoped_release unlocked;
+            self.AddWord(word.View(), freq, TagView(tag));
+          },
+          py::arg("word"), py::arg("freq") = py::none(), py::arg("tag") = py::none(), R"doc(
+Adds a word to the dictionary, or changes its entry, for every mode from
+the next call on.
+
+freq: the word's frequency, in the units of the main dictionary (the
+bundled one counts occurrences per hundred million words); None gives it
+the weight that user-dictionary words without a frequency get. tag: its
+part-of-speech tag; None keeps the tag the word has (none for a new word).
+Raises ValueError for an empty word, bytes that are not UTF-8, a word
+holding a separator (which a cut always returns alone), a word of more
+than 512 characters, or a freq that is not a positive finite number.
+)doc")
+      .def(
+          "remove_word",
+          [](Jieba& self, const Sentence& word) {
+            py::gil_scoped_release unlocked;
+            self.RemoveWord(word.View());
+          },
+          py::arg("word"), R"doc(
+Removes a word from the dictionary from the next call on, as if it had
+never been there; nothing happens when the dictionary does not have it.
+Raises ValueError for an empty word or bytes that are not UTF-8.
+)doc");
 }
 
 void BindTokenizder(py::module_& m) { BindJieba(m); }

@@ -319,7 +319,7 @@ def main():
         os.path.dirname(os.path.abspath(__file__)), "..", "build", "bench", "bench", "bm25_core_bench"),
         help="the C++ driver that times the model alone (for the per-call split)")
     args = parser.parse_args()
-    print(f"razoduviva {razoduviva.__file__}")
+    print(f"razoduviva {razoduviva.__version__} {razoduviva._core.__file__}")
     if args.only in (None, "throughput", "split"):
         str_docs, id_docs = make_corpus(args.docs, args.vocabulary, args.seed)
         if args.only in (None, "throughput"):

@@ -1,40 +1,149 @@
-"""The type stubs shipped beside the extension match what it binds."""
+"""The type stubs shipped with the package match what it binds, both ways.
+
+For razoduviva (__init__.pyi, which re-exports) and razoduviva._core
+(_core.pyi): every stubbed class, method and name is bound, every bound
+public class, method and name is stubbed, each method has as many stubbed
+forms as bound overloads, and every docstring of the binding is repeated in
+the stubs.
+"""
 
 import ast
+import importlib
+import inspect
 import pathlib
+import re
+import types
+
+import pytest
 
 import razoduviva
 
 PACKAGE = pathlib.Path(razoduviva.__file__).parent
+STUBS = {"razoduviva": "__init__.pyi", "razoduviva._core": "_core.pyi"}
 
 
-def stub_classes():
-    tree = ast.parse((PACKAGE / "__init__.pyi").read_text())
-    classes = {}
-    for node in tree.body:
+def parse(module_name):
+    return ast.parse((PACKAGE / STUBS[module_name]).read_text(encoding="utf-8"))
+
+
+def stub_class(node):
+    """{method: [docstring of each stubbed form]} of a stubbed class."""
+    methods = {}
+    for item in node.body:
+        if isinstance(item, ast.FunctionDef):
+            methods.setdefault(item.name, []).append(ast.get_docstring(item) or "")
+    return {"doc": ast.get_docstring(node) or "", "methods": methods}
+
+
+def stubbed(module_name):
+    """The public classes and the other names a module's stub declares."""
+    classes, names = {}, set()
+    for node in parse(module_name).body:
         if isinstance(node, ast.ClassDef):
-            classes[node.name] = {
-                item.name for item in node.body if isinstance(item, ast.FunctionDef)
-            }
-    return classes
+            classes[node.name] = stub_class(node)
+        elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            names.add(node.target.id)
+        elif isinstance(node, ast.ImportFrom) and node.module in STUBS:
+            source_classes, source_names = stubbed(node.module)
+            for alias in node.names:
+                if alias.asname != alias.name:
+                    continue  # `import X as X` is a stub's re-export; anything else is private
+                if alias.name in source_classes:
+                    classes[alias.name] = source_classes[alias.name]
+                else:
+                    names.add(alias.name)
+    return classes, names
+
+
+def is_public(name):
+    return not name.startswith("_") or name == "__version__"
+
+
+def bound_methods(cls):
+    return {
+        name
+        for name, value in vars(cls).items()
+        if callable(value) and (not name.startswith("_") or name == "__init__")
+    }
+
+
+def bound_docs(function):
+    """The docstring of each overload of a bound method, without the
+    signature lines pybind11 adds."""
+    doc = function.__doc__ or ""
+    if "\nOverloaded function.\n" in doc:
+        body = doc.split("\nOverloaded function.\n", 1)[1]
+        forms = re.split(rf"^\d+\. {re.escape(function.__name__)}\(.*$", body, flags=re.M)[1:]
+    else:
+        forms = [doc.partition("\n")[2]]  # after the signature line
+    return [inspect.cleandoc(form) for form in forms]
+
+
+@pytest.fixture(params=sorted(STUBS))
+def module_name(request):
+    return request.param
 
 
 def test_stubs_and_marker_are_installed():
-    assert (PACKAGE / "__init__.pyi").is_file()
-    assert (PACKAGE / "py.typed").is_file()
+    for name in ("__init__.py", "__init__.pyi", "_core.pyi", "py.typed"):
+        assert (PACKAGE / name).is_file(), name
 
 
-def test_every_stubbed_name_is_bound():
-    for name, methods in stub_classes().items():
-        cls = getattr(razoduviva, name)
-        for method in methods:
-            assert hasattr(cls, method), f"{name}.{method}"
+def test_every_stubbed_name_is_bound(module_name):
+    module = importlib.import_module(module_name)
+    classes, names = stubbed(module_name)
+    assert {"BM25", "Jieba"} <= set(classes)
+    for name, stub in classes.items():
+        cls = getattr(module, name)
+        assert isinstance(cls, type), name
+        for method in stub["methods"]:
+            assert method in vars(cls), f"{module_name}.{name}.{method}"
+    for name in names - {"__all__"}:
+        assert hasattr(module, name), f"{module_name}.{name}"
 
 
-def test_every_bound_bm25_method_is_stubbed():
+def test_every_bound_name_is_stubbed(module_name):
+    module = importlib.import_module(module_name)
+    classes, names = stubbed(module_name)
     bound = {
-        name
-        for name, value in vars(razoduviva.BM25).items()
-        if not name.startswith("_") and callable(value)
+        name: value
+        for name, value in vars(module).items()
+        if is_public(name) and not isinstance(value, types.ModuleType)
     }
-    assert bound == stub_classes()["BM25"] - {"__init__"}
+    assert {name for name, value in bound.items() if isinstance(value, type)} == set(classes)
+    assert {name for name, value in bound.items() if not isinstance(value, type)} == names - {"__all__"}
+    for name, stub in classes.items():
+        assert bound_methods(bound[name]) == set(stub["methods"]), f"{module_name}.{name}"
+
+
+def test_every_overload_is_stubbed(module_name):
+    module = importlib.import_module(module_name)
+    for name, stub in stubbed(module_name)[0].items():
+        for method, forms in stub["methods"].items():
+            overloads = bound_docs(getattr(getattr(module, name), method))
+            assert len(forms) == len(overloads), f"{module_name}.{name}.{method}"
+
+
+def test_stubs_repeat_the_binding_docstrings(module_name):
+    module = importlib.import_module(module_name)
+    if module.__doc__:
+        assert ast.get_docstring(parse(module_name)) == inspect.cleandoc(module.__doc__)
+    for name, stub in stubbed(module_name)[0].items():
+        cls = getattr(module, name)
+        if cls.__doc__:
+            assert stub["doc"] == inspect.cleandoc(cls.__doc__), name
+        for method, forms in stub["methods"].items():
+            for i, (doc, form) in enumerate(zip(bound_docs(getattr(cls, method)), forms)):
+                if doc:  # Jieba's binding has no docstrings (yet): its stub's stand alone
+                    assert form == doc, f"{name}.{method}, form {i + 1}"
+
+
+def test_bm25_is_documented_in_the_binding():
+    # help() shows these: the class, every method and every overload.
+    from razoduviva import _core
+
+    assert _core.__doc__
+    assert _core.BM25.__doc__
+    for method in bound_methods(_core.BM25):
+        docs = bound_docs(getattr(_core.BM25, method))
+        assert docs and all(docs), method

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs the C++ and Python tests.
+# Installs what the tests need, builds, and runs the C++ and Python tests,
+# the Python tests again on Python 3.13 when it is on the machine.
 # Usage: bash tools/run_tests.sh        (PYTHON=... selects the interpreter)
 set -euo pipefail
 
@@ -50,5 +51,40 @@ echo "== Python tests"
 "$python" -m pip install -q .
 # Run from a scratch folder so that the installed package is what is tested.
 scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
+scratch313=""
+trap 'rm -rf "$scratch" ${scratch313:+"$scratch313"}' EXIT
 (cd "$scratch" && "$python" -m pytest -q -p no:cacheprovider --rootdir="$root" "$root/tests")
+
+# A Python 3.13 interpreter that runs: python3.13 on PATH (a pyenv shim there
+# fails unless 3.13 is selected, hence the check), else a pyenv-installed one.
+find_python313() {
+  local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}" candidate
+  if command -v pyenv >/dev/null 2>&1; then
+    pyenv_root="$(pyenv root 2>/dev/null || echo "$pyenv_root")"
+  fi
+  for candidate in "$(command -v python3.13 2>/dev/null)" \
+      "$pyenv_root"/versions/3.13*/bin/python3.13 /root/.pyenv/versions/3.13*/bin/python3.13; do
+    if [[ -x "$candidate" ]] &&
+        "$candidate" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' 2>/dev/null; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+echo "== Python tests on Python 3.13"
+if "$python" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))'; then
+  echo "skipped: the run above was on Python 3.13 already"
+elif python313="$(find_python313)"; then
+  # A venv of its own under build/; the package builds in build/cp313-...
+  # (pyproject's build-dir is per wheel tag), apart from the 3.11 build.
+  venv="$root/build/venv-3.13"
+  [[ -x "$venv/bin/python" ]] || "$python313" -m venv "$venv"
+  "$venv/bin/python" -m pip install -q -r requirements-test.txt
+  "$venv/bin/python" -m pip install -q .
+  scratch313="$(mktemp -d)"
+  (cd "$scratch313" && "$venv/bin/python" -m pytest -q -p no:cacheprovider --rootdir="$root" "$root/tests")
+else
+  echo "skipped: no Python 3.13 interpreter found (python3.13 on PATH or under pyenv)"
+fi

@@ -285,44 +285,117 @@ IdWeights ToDict(const IdTokens& tokens, const std::vector<BM25::IndexedWeight>&
   return IdWeights{std::move(dict)};
 }
 
+// The docstrings, which python/razoduviva/_core.pyi repeats word for word.
+constexpr char kClassDoc[] =
+    R"doc(BM25 corpus statistics, and the sparse vectors built from them.
+
+Train on documents one at a time, each a list of str (or bytes) tokens
+or of int ids, then encode documents and queries as dicts from token to
+weight, in ascending key order. An int id is counted under its decimal
+text: 42 and "42" are the same token. dump saves the model as a JSON
+file; load restores it from that file's text.)doc";
+
+constexpr char kInitDoc[] =
+    R"doc(A model with no documents yet.
+
+b scales the length normalisation of document weights, k1 their
+saturation. Raises ValueError when either is NaN or infinite.)doc";
+
+constexpr char kTrainStrDoc[] =
+    R"doc(Adds one document, a list of str (or bytes) tokens.
+
+Raises RuntimeError ("trainning tokens_vec should not be empty") for an
+empty list, and then changes nothing.)doc";
+
+constexpr char kTrainIdDoc[] =
+    R"doc(Adds one document, a list of int token ids (signed 64-bit).)doc";
+
+constexpr char kLoadDoc[] =
+    R"doc(Reads a model from the text that dump wrote (not from a path).
+
+Token counts merge into the current ones. Every member is checked
+before the model changes, so a failed load leaves it unchanged:
+RuntimeError for empty text, text that is not JSON, or a missing member
+or wrong kind of value ("load b failed" and the like); IndexError for a
+number out of range, ValueError for one with no digits.)doc";
+
+constexpr char kDumpDoc[] =
+    R"doc(Writes the model as a JSON file, whole or not at all.
+
+It writes a temporary file in the same folder and renames it over the
+path. Raises RuntimeError ("Failed to dump: ...") when the file cannot
+be written, ValueError for a path holding a NUL character.)doc";
+
+constexpr char kEncodeDocumentStrDoc[] =
+    R"doc(The document vector of a list of str (or bytes) tokens.
+
+Each distinct token weighs c / (K + c), c being its count in the list
+and K = ((len / average len) * b + (1 - b)) * k1, len the list's length
+and average len the training documents' average. Keys are str, in
+ascending order. An empty list gives {}; otherwise a model not trained
+yet raises RuntimeError ("BM25 has not been initialized").)doc";
+
+constexpr char kEncodeDocumentIdDoc[] =
+    R"doc(The document vector of a list of int token ids, ids ascending.)doc";
+
+constexpr char kEncodeQueryStrDoc[] =
+    R"doc(The query vector of a list of str (or bytes) tokens.
+
+Each distinct token weighs ln((documents + 1) / (n + 0.5)), n being its
+total count in training (1 if never seen), divided by the sum of those
+weights, so the weights sum to 1. Keys are str, in ascending order. An
+empty list gives {}; otherwise a model not trained yet raises
+RuntimeError ("BM25 has not been initialized").)doc";
+
+constexpr char kEncodeQueryIdDoc[] =
+    R"doc(The query vector of a list of int token ids, ids ascending.)doc";
+
 void BindBM25Impl(py::module_& m) {
   // Registration order is the order in which overloads are tried: string
   // tokens before ids, so an empty list takes the string overload.
-  py::class_<BM25, std::shared_ptr<BM25>>(m, "BM25")
-      .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
+  py::class_<BM25, std::shared_ptr<BM25>>(m, "BM25", kClassDoc)
+      .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2, kInitDoc)
       .def("train",
            [](BM25& self, const StrTokens& tokens) {
              self.train(tokens.views.data(), tokens.views.size());
-           })
+           },
+           kTrainStrDoc)
       .def("train",
            [](BM25& self, const IdTokens& tokens) {
              self.train(tokens.ids.data(), tokens.ids.size());
-           })
-      .def("load", [](BM25& self, const JsonText& json_data) { self.load(json_data.view); })
-      .def("dump", &BM25::dump)
+           },
+           kTrainIdDoc)
+      .def("load", [](BM25& self, const JsonText& json_data) { self.load(json_data.view); },
+           kLoadDoc)
+      .def("dump", &BM25::dump, kDumpDoc)
       .def("encode_document",
            [](const BM25& self, const StrTokens& tokens) {
              std::vector<BM25::IndexedWeight> weights;
              self.encode_document(tokens.views.data(), tokens.views.size(), weights);
              return ToDict(tokens, weights);
-           })
+           },
+           kEncodeDocumentStrDoc)
       .def("encode_document",
            [](const BM25& self, const IdTokens& tokens) {
              std::vector<BM25::IndexedWeight> weights;
              self.encode_document(tokens.ids.data(), tokens.ids.size(), weights);
              return ToDict(tokens, weights);
-           })
+           },
+           kEncodeDocumentIdDoc)
       .def("encode_query",
            [](const BM25& self, const StrTokens& tokens) {
              std::vector<BM25::IndexedWeight> weights;
              self.encode_query(tokens.views.data(), tokens.views.size(), weights);
              return ToDict(tokens, weights);
-           })
-      .def("encode_query", [](const BM25& self, const IdTokens& tokens) {
-        std::vector<BM25::IndexedWeight> weights;
-        self.encode_query(tokens.ids.data(), tokens.ids.size(), weights);
-        return ToDict(tokens, weights);
-      });
+           },
+           kEncodeQueryStrDoc)
+      .def("encode_query",
+           [](const BM25& self, const IdTokens& tokens) {
+             std::vector<BM25::IndexedWeight> weights;
+             self.encode_query(tokens.ids.data(), tokens.ids.size(), weights);
+             return ToDict(tokens, weights);
+           },
+           kEncodeQueryIdDoc);
 }
 
 }  // namespace

@@ -1,27 +1,17 @@
-// The module entry. PYBIND11_MODULE checks the interpreter version and turns
-// an exception thrown while registering into ImportError.
+// The module entry of razoduviva._core, the private compiled part of the
+// razoduviva package. PYBIND11_MODULE checks the interpreter version and
+// turns an exception thrown while registering into ImportError.
 #include "pybind/Bind.hpp"
 
-namespace {
+#ifndef RAZODUVIVA_VERSION
+#error "RAZODUVIVA_VERSION must be defined (csrc/pybind/CMakeLists.txt passes it)"
+#endif
 
-// The extension is installed as the package's __init__, so that the pure
-// Python submodules and data files sit beside it. The import system marks it
-// a package by giving it __path__; finders that do not recognise a compiled
-// __init__ (editable installs) leave that out, and then it is set here.
-void EnsurePackagePath(pybind11::module_& m) {
-  if (pybind11::hasattr(m, "__path__") || !pybind11::hasattr(m, "__file__")) {
-    return;
-  }
-  auto os_path = pybind11::module_::import("os.path");
-  pybind11::list path;
-  path.append(os_path.attr("dirname")(m.attr("__file__")));
-  m.attr("__path__") = path;
-}
-
-}  // namespace
-
-PYBIND11_MODULE(razoduviva, m) {
-  EnsurePackagePath(m);
+PYBIND11_MODULE(_core, m) {
+  m.doc() =
+      "The compiled core of razoduviva: Chinese word segmentation (Jieba) and BM25\n"
+      "sparse vectors (BM25). Private: import these from razoduviva.";
+  m.attr("__version__") = RAZODUVIVA_VERSION;
   kelp::typing::text::pybind::BindBM25(m);
   kelp::typing::text::pybind::BindTokenizder(m);
 }

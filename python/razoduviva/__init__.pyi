@@ -1,45 +1,17 @@
-from collections.abc import Sequence
-from typing import overload
+"""Chinese word segmentation and BM25 sparse vectors for lexical retrieval.
 
-class BM25:
-    def __init__(self, b: float = 0.75, k1: float = 1.2) -> None: ...
-    @overload
-    def train(self, arg0: Sequence[str | bytes], /) -> None: ...
-    @overload
-    def train(self, arg0: Sequence[int], /) -> None: ...
-    def load(self, arg0: str | bytes, /) -> None: ...
-    def dump(self, arg0: str | bytes, /) -> None: ...
-    @overload
-    def encode_document(self, arg0: Sequence[str | bytes], /) -> dict[str, float]: ...
-    @overload
-    def encode_document(self, arg0: Sequence[int], /) -> dict[int, float]: ...
-    @overload
-    def encode_query(self, arg0: Sequence[str | bytes], /) -> dict[str, float]: ...
-    @overload
-    def encode_query(self, arg0: Sequence[int], /) -> dict[int, float]: ...
+    import razoduviva, razoduviva.data
+    jieba = razoduviva.Jieba(**razoduviva.data.paths())
+    model = razoduviva.BM25()
 
-class Jieba:
-    """Chinese word segmenter over a dictionary, an HMM model and keyword tables.
+The classes are compiled (the private submodule razoduviva._core); the
+command line is razoduviva.cli (python -m razoduviva) and the bundled data
+razoduviva.data. Importing the package loads the extension and nothing
+else: no third-party modules, no threads.
+"""
 
-    Loads its five files in the order dictionary, user dictionaries, HMM model,
-    idf table, stop words. A file that cannot be opened raises an OSError
-    subclass (FileNotFoundError, PermissionError, IsADirectoryError, ...);
-    malformed content raises ValueError naming the file and the line.
-    """
+from razoduviva._core import BM25 as BM25, Jieba as Jieba
 
-    def __init__(
-        self,
-        dict_path: str | bytes,
-        hmm_path: str | bytes,
-        user_dict_path: str | bytes,
-        idf_path: str | bytes,
-        stop_word_path: str | bytes,
-    ) -> None: ...
-    def cut(self, sentence: str | bytes | bytearray) -> list[str]:
-        """Dictionary words, with unknown stretches re-cut by the HMM.
+__version__: str
 
-        Releases the interpreter lock while cutting. Invalid UTF-8 gives [].
-        """
-    def cut_for_search(self, sentence: str | bytes | bytearray) -> list[str]:
-        """The normal cut plus the dictionary words of two and three characters
-        inside longer words, listed before each such word."""
+__all__ = ["BM25", "Jieba"]

@@ -65,7 +65,7 @@ namespace pybind11::detail {
 
 template <>
 struct type_caster<kelp::typing::text::pybind::Sentence> {
-  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Sentence, const_name("str"));
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Sentence, const_name("str | bytes | bytearray"));
 
   bool load(handle src, bool /*convert*/) {
     PyObject* obj = src.ptr();
@@ -118,6 +118,8 @@ namespace py = ::pybind11;
 using jieba::Jieba;
 using jieba::WordSpan;
 using Words = py::typing::List<py::str>;
+using Tokens = py::typing::List<py::typing::Tuple<py::str, py::int_, py::int_>>;
+using Tags = py::typing::List<py::typing::Tuple<py::str, py::str>>;
 
 namespace {
 
@@ -340,7 +342,7 @@ void MapWords(py::list& words, Make&& make) {
   }
 }
 
-py::list Tokenize(const Jieba& self, const Sentence& sentence, std::string_view mode, bool hmm) {
+Tokens Tokenize(const Jieba& self, const Sentence& sentence, std::string_view mode, bool hmm) {
   const jieba::CutMode cut_mode = ParseMode(mode);
   const CutResult cut = CutSpans(self, sentence, cut_mode, hmm);
   py::list words = WordsToList(sentence, cut.spans, cut.first);
@@ -350,10 +352,10 @@ py::list Tokenize(const Jieba& self, const Sentence& sentence, std::string_view 
     const size_t length = sentence.is_str ? span.rune_length : span.byte_length;
     return Tuple({word, PyLong_FromSize_t(start), PyLong_FromSize_t(start + length)});
   });
-  return words;
+  return py::reinterpret_steal<Tokens>(words.release());
 }
 
-py::list Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
+Tags Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
   std::vector<WordSpan> spans;
   std::vector<std::string> tags;
   std::vector<uint32_t> first;
@@ -381,7 +383,7 @@ py::list Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
     }
     return Tuple({word, tag_object});
   });
-  return words;
+  return py::reinterpret_steal<Tags>(words.release());
 }
 
 py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int64_t> top_k,

@@ -1,8 +1,9 @@
 """Chinese word segmentation and BM25 sparse vectors for lexical retrieval.
 
-    import razoduviva, razoduviva.data
-    jieba = razoduviva.Jieba(**razoduviva.data.paths())
+    import razoduviva
+    jieba = razoduviva.Jieba()            # the bundled data
     model = razoduviva.BM25()
+    model.train(jieba.cut("我们在北京学习中文。"))
 
 The classes are compiled (the private submodule razoduviva._core); the
 command line is razoduviva.cli (python -m razoduviva) and the bundled data
@@ -10,8 +11,33 @@ razoduviva.data. Importing the package loads the extension and nothing
 else: no third-party modules, no threads.
 """
 
-from razoduviva._core import BM25 as BM25, Jieba as Jieba
+from razoduviva._core import BM25 as BM25, Jieba as _CoreJieba
 
 __version__: str
 
 __all__ = ["BM25", "Jieba"]
+
+class Jieba(_CoreJieba):
+    """Chinese word segmenter: dictionary words by maximum probability, an HMM
+    for words outside the dictionary, search and full modes, part-of-speech
+    tags, TF-IDF keywords, and words added or removed at run time.
+
+    Jieba() loads the bundled data (razoduviva.data); each keyword argument
+    replaces its one file: Jieba(user_dict_path="mine.txt") is the bundled
+    data plus the words of mine.txt. A file that cannot be opened raises an
+    OSError subclass (FileNotFoundError, PermissionError, ...); malformed
+    content raises ValueError naming the file and the line.
+
+    A Jieba pickles by value: one on the bundled data as a reference to the
+    installed bundled files plus its run-time words (a few hundred bytes),
+    any other with its data (a few MB).
+    """
+
+    def __init__(
+        self,
+        dict_path: str | bytes | None = None,
+        hmm_path: str | bytes | None = None,
+        user_dict_path: str | bytes | None = None,
+        idf_path: str | bytes | None = None,
+        stop_word_path: str | bytes | None = None,
+    ) -> None: ...

@@ -1,8 +1,8 @@
 """The compiled core of razoduviva: Chinese word segmentation (Jieba) and BM25
 sparse vectors (BM25). Private: import these from razoduviva."""
 
-from collections.abc import Sequence
-from typing import overload
+from collections.abc import Iterable, Sequence
+from typing import Literal, overload
 
 __version__: str
 
@@ -82,6 +82,11 @@ class Jieba:
     idf table, stop words. A file that cannot be opened raises an OSError
     subclass (FileNotFoundError, PermissionError, IsADirectoryError, ...);
     malformed content raises ValueError naming the file and the line.
+
+    A sentence is a str, or bytes or bytearray holding UTF-8. A bytes sentence
+    that is not UTF-8 gives no words and an ERROR record. The cuts release the
+    interpreter lock while they work, and one object may be shared by any
+    number of threads, also while words are added or removed.
     """
 
     def __init__(
@@ -92,11 +97,75 @@ class Jieba:
         idf_path: str | bytes,
         stop_word_path: str | bytes,
     ) -> None: ...
-    def cut(self, sentence: str | bytes | bytearray) -> list[str]:
-        """Dictionary words, with unknown stretches re-cut by the HMM.
+    def cut(self, sentence: str | bytes | bytearray, *, hmm: bool = True) -> list[str]:
+        """The words of the sentence: dictionary words by maximum probability, with
+        stretches of characters outside the dictionary re-cut by the HMM
+        (hmm=False: the dictionary alone). Space, tab, line feed, '，' and '。' are
+        words of their own.
 
-        Releases the interpreter lock while cutting. Invalid UTF-8 gives [].
+        >>> jieba.cut("我们在北京学习中文。")
+        ['我们', '在', '北京', '学习', '中文', '。']
         """
-    def cut_for_search(self, sentence: str | bytes | bytearray) -> list[str]:
-        """The normal cut plus the dictionary words of two and three characters
-        inside longer words, listed before each such word."""
+    def cut_for_search(self, sentence: str | bytes | bytearray, *, hmm: bool = True) -> list[str]:
+        """The words of cut(), each word longer than two characters preceded by the
+        dictionary words of two and then three characters inside it.
+
+        >>> jieba.cut_for_search("二氧化碳")
+        ['氧化', '二氧化碳']
+        """
+    def cut_full(self, sentence: str | bytes | bytearray) -> list[str]:
+        """Full mode: every dictionary word found in the sentence, overlapping words
+        included, ordered by start and then by end; a character that no word
+        covers stands alone.
+        """
+    def tokenize(
+        self, sentence: str | bytes | bytearray, *, mode: Literal["default", "search", "full"] = "default",
+        hmm: bool = True
+    ) -> list[tuple[str, int, int]]:
+        """The words of the cut in `mode` ('default', 'search' or 'full') as
+        (word, start, end) tuples, in the same order. For a str the offsets count
+        code points, so sentence[start:end] == word; for bytes they count bytes.
+
+        >>> jieba.tokenize("北京天气")
+        [('北京', 0, 2), ('天气', 2, 4)]
+        """
+    def tag(self, sentence: str | bytes | bytearray, *, hmm: bool = True) -> list[tuple[str, str]]:
+        """The words of cut() as (word, tag) pairs. The tag is the dictionary's
+        part-of-speech tag for the word; a word the dictionary lacks (or holds
+        without a tag) gets 'm' (numeral), 'eng' (ASCII letters) or 'x'.
+
+        >>> jieba.tag("我们学习中文")
+        [('我们', 'r'), ('学习', 'v'), ('中文', 'n')]
+        """
+    def keywords(
+        self, sentence: str | bytes | bytearray, top_k: int | None = 20, *, with_weights: bool = False,
+        tags: Iterable[str] | None = None
+    ) -> list[str] | list[tuple[str, float]]:
+        """The top_k keywords of the sentence by TF-IDF (top_k=None: all of them).
+
+        The sentence is cut as by cut(); stop words and words of fewer than two
+        characters are left out; each remaining word weighs its count times its
+        idf (the table's average idf for a word it lacks), divided by the number
+        of words counted. Highest weight first, equal weights in order of the
+        word. with_weights=True gives (word, weight) pairs; tags (a set of tags
+        such as {'n', 'v'}) counts only the words whose tag() is in it.
+        """
+    def add_word(
+        self, word: str | bytes | bytearray, freq: float | None = None, tag: str | None = None
+    ) -> None:
+        """Adds a word to the dictionary, or changes its entry, for every mode from
+        the next call on.
+
+        freq: the word's frequency, in the units of the main dictionary (the
+        bundled one counts occurrences per hundred million words); None gives it
+        the weight that user-dictionary words without a frequency get. tag: its
+        part-of-speech tag; None keeps the tag the word has (none for a new word).
+        Raises ValueError for an empty word, bytes that are not UTF-8, a word
+        holding a separator (which a cut always returns alone), a word of more
+        than 512 characters, or a freq that is not a positive finite number.
+        """
+    def remove_word(self, word: str | bytes | bytearray) -> None:
+        """Removes a word from the dictionary from the next call on, as if it had
+        never been there; nothing happens when the dictionary does not have it.
+        Raises ValueError for an empty word or bytes that are not UTF-8.
+        """

@@ -43,6 +43,8 @@ def stubbed(module_name):
             classes[node.name] = stub_class(node)
         elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
             names.add(node.target.id)
+        elif isinstance(node, ast.FunctionDef):
+            names.add(node.name)
         elif isinstance(node, ast.ImportFrom) and node.module in STUBS:
             source_classes, source_names = stubbed(node.module)
             for alias in node.names:

@@ -25,6 +25,7 @@
 
 #include "bm25/BM25.hpp"
 #include "pybind/Bind.hpp"
+#include "pybind/NativeLog.hpp"
 
 namespace kelp::typing::text::pybind {
 
@@ -365,7 +366,11 @@ void BindBM25Impl(py::module_& m) {
              self.train(tokens.ids.data(), tokens.ids.size());
            },
            kTrainIdDoc)
-      .def("load", [](BM25& self, const JsonText& json_data) { self.load(json_data.view); },
+      .def("load",
+           [](BM25& self, const JsonText& json_data) {
+             const NativeLogScope log;  // the parser's complaint lines
+             self.load(json_data.view);
+           },
            kLoadDoc)
       .def("dump", &BM25::dump, kDumpDoc)
       .def("encode_document",

@@ -30,6 +30,7 @@
 #include <pybind11/typing.h>
 
 #include "pybind/Bind.hpp"
+#include "pybind/NativeLog.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 #include "tokenizer/limonp/Errors.hpp"
@@ -267,6 +268,7 @@ std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string
   CheckPath("user_dict_path", user_dict_path);
   CheckPath("idf_path", idf_path);
   CheckPath("stop_word_path", stop_word_path);
+  const NativeLogScope log;
   std::shared_ptr<Jieba> facade(
       new Jieba(dict_path, hmm_path, user_dict_path, idf_path, stop_word_path));
   ReleaseFreeHeap();
@@ -296,6 +298,7 @@ struct CutResult {
 
 CutResult CutSpans(const Jieba& self, const Sentence& sentence, jieba::CutMode mode, bool hmm) {
   CutResult result;
+  const NativeLogScope log;
   py::gil_scoped_release unlocked;
   self.Cut(mode, sentence.View(), result.spans, hmm);
   result.first = FindRepeats(sentence.View(), result.spans);
@@ -360,6 +363,7 @@ Tags Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
   std::vector<std::string> tags;
   std::vector<uint32_t> first;
   {
+    const NativeLogScope log;
     py::gil_scoped_release unlocked;
     self.Tag(sentence.View(), spans, tags, hmm);
     first = FindRepeats(sentence.View(), spans);
@@ -403,6 +407,7 @@ py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int
   }
   std::vector<Jieba::Keyword> keywords;
   {
+    const NativeLogScope log;
     py::gil_scoped_release unlocked;
     keywords = self.Keywords(sentence.View(), top_k.has_value() ? static_cast<size_t>(*top_k) : SIZE_MAX,
                              allowed.has_value() ? &*allowed : nullptr);

@@ -2,6 +2,7 @@
 // razoduviva package. PYBIND11_MODULE checks the interpreter version and
 // turns an exception thrown while registering into ImportError.
 #include "pybind/Bind.hpp"
+#include "pybind/NativeLog.hpp"
 
 #ifndef RAZODUVIVA_VERSION
 #error "RAZODUVIVA_VERSION must be defined (csrc/pybind/CMakeLists.txt passes it)"
@@ -14,4 +15,5 @@ PYBIND11_MODULE(_core, m) {
   m.attr("__version__") = RAZODUVIVA_VERSION;
   kelp::typing::text::pybind::BindBM25(m);
   kelp::typing::text::pybind::BindTokenizder(m);
+  kelp::typing::text::pybind::BindNativeLog(m);
 }

@@ -20,6 +20,18 @@
 // "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->
 // count) and "_k1". The running total length is not saved.
 //
+// The state written by serialize() and read by deserialize() is the exact
+// model, for pickling: unlike the model file it keeps every double bit for
+// bit and the running total length, so that a restored model encodes and
+// trains on exactly like the original. Encoded as limonp::ByteWriter does
+// (little-endian, doubles as their bits, byte strings after a u64 length):
+//   16 bytes  "razoduviva.BM25\0";
+//   u32       the format, 1;
+//   f64 b, f64 k1, i64 documents, i64 total length, f64 average length;
+//   u64 n, then n pairs (bytes token, i64 count), the tokens strictly
+//             ascending in byte order, so that one model always gives the
+//             same bytes.
+//
 // Costs: training and encoding take one hash lookup per distinct token of
 // the input plus a sort of the distinct tokens; nothing scans the vocabulary.
 // Thread-safety: the const members only read the model, so they may run
@@ -101,6 +113,19 @@ class BM25 {
 
   // The model file's text, as dump() writes it.
   std::string to_json() const;
+
+  // The model's state (see the top of this file). Costs a sort of the
+  // tokens, like to_json, and about 16 bytes plus the token per token.
+  std::string serialize() const;
+
+  // The model of a state written by serialize(). Throws limonp::StateError
+  // (a std::invalid_argument): "not a razoduviva BM25 state" for bytes that
+  // do not start with its mark, "BM25 state format N is not supported; this
+  // build reads format 1" for another format, and "corrupt state: ..." for
+  // a state that is cut short, has bytes after its end, non-finite b or k1,
+  // a negative total length, or tokens out of order or repeated. Memory is
+  // bounded by a small multiple of the state's size, whatever it holds.
+  static BM25 deserialize(std::string_view state);
 
   double b() const noexcept { return _b; }
   double k1() const noexcept { return _k1; }

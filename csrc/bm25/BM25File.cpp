@@ -143,47 +143,13 @@ const JSON* FindMember(const JSON& root, const char* name) {
 }  // namespace
 
 std::string BM25::to_json() const {
-  // Sorted first, so that every insertion lands at the end of the object.
-  // The tokens lie scattered over the table; their first sixteen bytes,
-  // held inline as two integers, settle nearly every comparison without
-  // touching them.
-  struct Entry {
-    std::uint64_t high;  // bytes 0..7
-    std::uint64_t low;   // bytes 8..15
-    std::string_view token;
-    std::int64_t count;
-  };
-  std::vector<Entry> entries;
-  entries.reserve(_doc_token_frequency.size());
-  _doc_token_frequency.ForEach([&entries](std::string_view token, std::int64_t count) {
-    const std::string_view rest = token.size() > 8 ? token.substr(8) : std::string_view();
-    entries.push_back(Entry{BigEndianPrefix(token), BigEndianPrefix(rest), token, count});
-  });
-  std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-    if (x.high != y.high) return x.high < y.high;
-    if (x.low != y.low) return x.low < y.low;
-    return x.token < y.token;
-  });
   JSON root;
   JSON& frequency = root["_doc_token_frequency"];
   frequency = json::Object();
-  for (const Entry& entry : entries) {
-    if (entry.token.size() <= 16) {
-      // Rebuilt from the two integers: reading the table again in sorted
-      // order would miss the cache on nearly every token.
-      std::uint64_t words[2] = {entry.high, entry.low};
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      words[0] = __builtin_bswap64(words[0]);
-      words[1] = __builtin_bswap64(words[1]);
-#endif
-      char bytes[16];
-      std::memcpy(bytes, words, sizeof(bytes));
-      frequency[std::string(bytes, entry.token.size())] = entry.count;
-    } else {
-      frequency[std::string(entry.token)] = entry.count;
-    }
-  }
-  entries = std::vector<Entry>();
+  // In byte order, so that every insertion lands at the end of the object.
+  _doc_token_frequency.ForEachSorted([&frequency](std::string_view token, std::int64_t count) {
+    frequency[std::string(token)] = count;
+  });
   root["_doc_count"] = _doc_count;
   root["_doc_length_average"] = _doc_length_average;
   root["_b"] = _b;

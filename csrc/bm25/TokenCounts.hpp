@@ -18,6 +18,7 @@
 // access.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -77,6 +78,13 @@ class TokenCounts {
       }
     }
   }
+
+  // Calls visit(key, count) for every entry in ascending byte order of the
+  // keys: one order for one set of entries, whatever the process seed, for
+  // the model file and the saved state. Costs a sort of the entries. A key
+  // of up to 16 bytes views a buffer that lives only during its call.
+  template <typename Visit>
+  void ForEachSorted(Visit&& visit) const;
 
   void swap(TokenCounts& other) noexcept {
     buckets_.swap(other.buckets_);
@@ -143,6 +151,46 @@ inline std::uint64_t BigEndianPrefix(std::string_view key) noexcept {
   prefix = __builtin_bswap64(prefix);
 #endif
   return prefix;
+}
+
+template <typename Visit>
+void TokenCounts::ForEachSorted(Visit&& visit) const {
+  // The tokens lie scattered over the table; their first sixteen bytes,
+  // held inline as two integers, settle nearly every comparison without
+  // touching them.
+  struct Entry {
+    std::uint64_t high;  // bytes 0..7
+    std::uint64_t low;   // bytes 8..15
+    std::string_view key;
+    std::int64_t count;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(size_);
+  ForEach([&entries](std::string_view key, std::int64_t count) {
+    const std::string_view rest = key.size() > 8 ? key.substr(8) : std::string_view();
+    entries.push_back(Entry{BigEndianPrefix(key), BigEndianPrefix(rest), key, count});
+  });
+  std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+    if (x.high != y.high) return x.high < y.high;
+    if (x.low != y.low) return x.low < y.low;
+    return x.key < y.key;
+  });
+  for (const Entry& entry : entries) {
+    if (entry.key.size() <= 16) {
+      // Rebuilt from the two integers: reading the table again in sorted
+      // order would miss the cache on nearly every key.
+      std::uint64_t words[2] = {entry.high, entry.low};
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      words[0] = __builtin_bswap64(words[0]);
+      words[1] = __builtin_bswap64(words[1]);
+#endif
+      char bytes[16];
+      std::memcpy(bytes, words, sizeof(bytes));
+      visit(std::string_view(bytes, entry.key.size()), entry.count);
+    } else {
+      visit(entry.key, entry.count);
+    }
+  }
 }
 
 inline std::uint64_t TokenCounts::HashBytes(const char* data, std::size_t size,

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
@@ -16,11 +18,13 @@
 #include <vector>
 
 #include "json/JSON.hpp"
+#include "tokenizer/limonp/Errors.hpp"
 
 namespace {
 
 using kelp::typing::text::BM25;
 using kelp::typing::text::TokenCounts;
+using kelp::typing::text::limonp::StateError;
 using Strings = std::vector<std::string>;
 using Ids = std::vector<std::int64_t>;
 
@@ -540,6 +544,288 @@ TEST(BM25FileTest, DumpReplacesWholeFilesAndKeepsTheirMode) {
   EXPECT_EQ(ReadFile(path), BM25().to_json());
   // No temporary files left behind.
   EXPECT_EQ(std::system(("test $(ls -A '" + dir.path() + "' | wc -l) -eq 2").c_str()), 0);
+}
+
+TEST(TokenCountsTest, ForEachSortedVisitsInByteOrder) {
+  // Keys that share 8 or 16 leading bytes, differ in a byte above 0x7F, or
+  // end where another goes on: the prefix comparison must still order them
+  // as their bytes do.
+  const std::vector<std::string> keys = {
+      "", std::string(1, '\0'), "a", std::string("a\0", 2), "abcdefgh", "abcdefghA",
+      "abcdefghijklmnop", "abcdefghijklmnopq", "abcdefghijklmnoq", std::string("\x7F", 1),
+      std::string("\x80", 1), std::string(20, '\xFF'), std::string(16, '\xFF')};
+  TokenCounts counts;
+  for (std::size_t i = keys.size(); i-- > 0;) {
+    counts[keys[i]] = static_cast<std::int64_t>(i);
+  }
+  std::vector<std::string> sorted = keys;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::string> visited;
+  counts.ForEachSorted([&](std::string_view key, std::int64_t count) {
+    visited.emplace_back(key);
+    EXPECT_EQ(keys[static_cast<std::size_t>(count)], key);
+  });
+  EXPECT_EQ(visited, sorted);
+}
+
+// --- The binary state -------------------------------------------------
+
+// Little-endian bytes written by hand, independently of limonp::ByteWriter.
+std::string Little(std::uint64_t value, std::size_t width = 8) {
+  std::string bytes;
+  for (std::size_t i = 0; i < width; ++i) {
+    bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  }
+  return bytes;
+}
+
+std::uint64_t Bits(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return bits;
+}
+
+// The parts of a state, right or wrong; the defaults are Example()'s.
+struct StateParts {
+  std::string mark = std::string("razoduviva.BM25\0", 16);
+  std::uint32_t format = 1;
+  double b = 0.75;
+  double k1 = 1.2;
+  std::int64_t docs = 2;
+  std::int64_t total = 5;
+  double average = 2.5;
+  std::vector<std::pair<std::string, std::int64_t>> tokens = {{"a", 2}, {"b", 2}, {"c", 1}};
+  std::uint64_t declared = UINT64_MAX;  // the token count written; the real one if UINT64_MAX
+  std::string tail;                     // bytes after the end
+
+  std::string Bytes() const {
+    std::string state = mark + Little(format, 4) + Little(Bits(b)) + Little(Bits(k1)) +
+                        Little(static_cast<std::uint64_t>(docs)) +
+                        Little(static_cast<std::uint64_t>(total)) + Little(Bits(average)) +
+                        Little(declared == UINT64_MAX ? tokens.size() : declared);
+    for (const auto& [token, count] : tokens) {
+      state += Little(token.size()) + token + Little(static_cast<std::uint64_t>(count));
+    }
+    return state + tail;
+  }
+};
+
+// The StateError message of deserializing `state`, or "" with a failure.
+std::string StateErrorOf(const std::string& state) {
+  try {
+    BM25::deserialize(state);
+  } catch (const StateError& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no StateError";
+  return "";
+}
+
+void ExpectSameModel(const BM25& a, const BM25& b) {
+  EXPECT_EQ(Bits(a.b()), Bits(b.b()));
+  EXPECT_EQ(Bits(a.k1()), Bits(b.k1()));
+  EXPECT_EQ(a.doc_count(), b.doc_count());
+  EXPECT_EQ(a.doc_total_length(), b.doc_total_length());
+  EXPECT_EQ(Bits(a.doc_length_average()), Bits(b.doc_length_average()));
+  ASSERT_EQ(a.doc_token_frequency().size(), b.doc_token_frequency().size());
+  a.doc_token_frequency().ForEach([&b](std::string_view token, std::int64_t count) {
+    EXPECT_EQ(CountOf(b, token), count) << token;
+  });
+}
+
+// A model trained on random documents with tokens of every length around
+// the inline limit, binary bytes and the empty token among them.
+BM25 RandomModel(unsigned seed, int documents) {
+  std::mt19937 random(seed);
+  BM25 model(0.6, 1.7);
+  for (int d = 0; d < documents; ++d) {
+    Strings doc(1 + random() % 30);
+    for (std::string& token : doc) {
+      const unsigned kind = random() % 4;
+      token = kind == 0   ? std::string(random() % 40, static_cast<char>('a' + random() % 3))
+              : kind == 1 ? std::string("\0\xFF", 2) + std::to_string(random() % 50)
+                          : "w" + std::to_string(random() % 300);
+    }
+    model.train(doc);
+    model.train(Ids{static_cast<std::int64_t>(random() % 20) - 10, INT64_MIN});
+  }
+  return model;
+}
+
+TEST(BM25StateTest, GoldenStateOfTheExample) {
+  EXPECT_EQ(Example().serialize(), StateParts().Bytes());
+}
+
+TEST(BM25StateTest, RoundTripKeepsEverythingExactly) {
+  BM25 loaded;  // counts no training gives: negative, at the limit, a zero
+  loaded.load(
+      "{\"_b\": -3.0, \"_doc_count\": -1, \"_doc_length_average\": 0.1,"
+      " \"_doc_token_frequency\": {\"a\": -5, \"b\": 9223372036854775807, \"c\": 0},"
+      " \"_k1\": 0.0}");
+  BM25 infinite_average = loaded;  // -1 documents, then one more: 0
+  infinite_average.train(Strings{"x"});
+  ASSERT_TRUE(std::isinf(infinite_average.doc_length_average()));
+  StateParts odd;
+  odd.docs = INT64_MIN;
+  odd.total = INT64_MAX;
+  odd.average = std::nan("0x123");
+  odd.b = -0.0;
+  odd.k1 = 1e-320;
+  odd.tokens = {{"", INT64_MIN}, {std::string("\0", 1), -1}, {std::string(100, '\xFF'), 3}};
+  const struct {
+    const char* name;
+    BM25 model;
+  } cases[] = {
+      {"untrained", BM25(0.3, 2.0)},
+      {"example", Example()},
+      {"random", RandomModel(1, 300)},
+      {"loaded", loaded},
+      {"infinite average", infinite_average},
+      {"odd parts", BM25::deserialize(odd.Bytes())},
+  };
+  for (const auto& c : cases) {
+    const std::string state = c.model.serialize();
+    const BM25 restored = BM25::deserialize(state);
+    EXPECT_EQ(restored.serialize(), state) << c.name;
+    ExpectSameModel(restored, c.model);
+  }
+  EXPECT_EQ(BM25::deserialize(odd.Bytes()).serialize(), odd.Bytes());
+}
+
+TEST(BM25StateTest, RestoredModelEncodesAndTrainsOnLikeTheOriginal) {
+  BM25 original = RandomModel(2, 200);
+  BM25 restored = BM25::deserialize(original.serialize());
+  std::mt19937 random(3);
+  for (int n = 0; n < 50; ++n) {
+    Strings doc;
+    Ids ids;
+    for (std::size_t i = 1 + random() % 20; i > 0; --i) {
+      doc.push_back("w" + std::to_string(random() % 400));
+      ids.push_back(static_cast<std::int64_t>(random() % 30) - 15);
+    }
+    // Exact equality of the doubles, not approximate.
+    EXPECT_EQ(restored.encode_document(doc), original.encode_document(doc));
+    EXPECT_EQ(restored.encode_query(doc), original.encode_query(doc));
+    EXPECT_EQ(restored.encode_document(ids), original.encode_document(ids));
+    EXPECT_EQ(restored.encode_query(ids), original.encode_query(ids));
+    original.train(doc);
+    restored.train(doc);
+    original.train(ids);
+    restored.train(ids);
+  }
+  // The running total length came along: the averages stay the same.
+  EXPECT_EQ(restored.serialize(), original.serialize());
+  ExpectSameModel(restored, original);
+}
+
+TEST(BM25StateTest, OneModelAlwaysGivesTheSameBytes) {
+  // The same documents in opposite orders, and a model grown from a
+  // reserved table: the buckets differ, the states do not.
+  std::vector<Strings> docs;
+  for (int i = 0; i < 300; ++i) {
+    docs.push_back({"t" + std::to_string(i * 37 % 1000), "t" + std::to_string(i % 17),
+                    std::string(static_cast<std::size_t>(i % 33), 'z')});
+  }
+  BM25 forward;
+  BM25 backward;
+  for (std::size_t i = 0; i < docs.size(); ++i) {
+    forward.train(docs[i]);
+    backward.train(docs[docs.size() - 1 - i]);
+  }
+  EXPECT_EQ(forward.serialize(), backward.serialize());
+  BM25 merged;
+  merged.load(forward.to_json());  // a table sized to the file at once
+  // The token counts, from offset 60 on, are the same; the file keeps no
+  // total length and rounds the average.
+  EXPECT_EQ(merged.serialize().substr(60), forward.serialize().substr(60));
+}
+
+TEST(BM25StateTest, NotAStateAtAll) {
+  const std::string mark("razoduviva.BM25\0", 16);
+  const std::string others[] = {
+      "",
+      "x",
+      std::string(EXAMPLE_FILE),
+      "razoduviva.BM26" + std::string(1, '\0') + Little(1, 4),
+      "razoduviva.BM25" + std::string(1, ' ') + Little(1, 4),  // no NUL
+      std::string("\x80\x04\x95", 3),                          // a pickle's start
+      "Razoduviva.BM25" + std::string(1, '\0'),
+  };
+  for (const std::string& other : others) {
+    EXPECT_EQ(StateErrorOf(other), "not a razoduviva BM25 state") << other;
+  }
+  // A beginning of the mark is a state cut short instead.
+  EXPECT_EQ(StateErrorOf(mark.substr(0, 10)),
+            "corrupt state: cut short in BM25 state mark at offset 0 (16 bytes needed, 10 left)");
+  EXPECT_THROW(BM25::deserialize(""), std::invalid_argument);  // ValueError in Python
+}
+
+TEST(BM25StateTest, OtherFormatsAreRefusedByNumber) {
+  for (std::uint32_t format : {0u, 2u, 7u, 4294967295u}) {
+    StateParts parts;
+    parts.format = format;
+    EXPECT_EQ(StateErrorOf(parts.Bytes()), "BM25 state format " + std::to_string(format) +
+                                               " is not supported; this build reads format 1");
+  }
+}
+
+TEST(BM25StateTest, CorruptStatesAreStateErrors) {
+  const auto with = [](auto change) {
+    StateParts parts;
+    change(parts);
+    return parts.Bytes();
+  };
+  const struct {
+    const char* name;
+    std::string state;
+    std::string message;
+  } cases[] = {
+      {"NaN b", with([](StateParts& p) { p.b = NAN; }),
+       "corrupt state: BM25 b and k1 must be finite numbers"},
+      {"infinite b", with([](StateParts& p) { p.b = INFINITY; }),
+       "corrupt state: BM25 b and k1 must be finite numbers"},
+      {"infinite k1", with([](StateParts& p) { p.k1 = -INFINITY; }),
+       "corrupt state: BM25 b and k1 must be finite numbers"},
+      {"negative total length", with([](StateParts& p) { p.total = -1; }),
+       "corrupt state: BM25 total length is negative"},
+      {"tokens out of order", with([](StateParts& p) { std::swap(p.tokens[0], p.tokens[1]); }),
+       "corrupt state: BM25 token 1 does not follow the one before it in byte order"},
+      {"a token twice", with([](StateParts& p) { p.tokens[2].first = "b"; }),
+       "corrupt state: BM25 token 2 does not follow the one before it in byte order"},
+      {"the empty token twice", with([](StateParts& p) { p.tokens = {{"", 1}, {"", 2}}; }),
+       "corrupt state: BM25 token 1 does not follow the one before it in byte order"},
+      {"more tokens counted than held", with([](StateParts& p) { p.declared = 4; }),
+       "corrupt state: BM25 token counts at offset 60 counts 4 elements of at least 16 bytes, "
+       "more than the 51 bytes left can hold"},
+      {"the largest token count", with([](StateParts& p) { p.declared = UINT64_MAX - 1; }),
+       "corrupt state: BM25 token counts at offset 60 counts 18446744073709551614 elements of "
+       "at least 16 bytes, more than the 51 bytes left can hold"},
+      {"fewer tokens counted than held", with([](StateParts& p) { p.declared = 2; }),
+       "corrupt state: 17 unexpected bytes after the end, at offset 102"},
+      {"a token longer than the state",
+       with([](StateParts& p) {
+         p.tokens.clear();
+         p.declared = 1;
+         p.tail = Little(UINT64_MAX) + Little(0);
+       }),
+       "corrupt state: BM25 token at offset 68 has length 18446744073709551615, more than the "
+       "8 bytes left"},
+      {"trailing bytes", with([](StateParts& p) { p.tail = "x"; }),
+       "corrupt state: 1 unexpected bytes after the end, at offset 119"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StateErrorOf(c.state), c.message) << c.name;
+  }
+}
+
+TEST(BM25StateTest, EveryTruncatedStateIsAStateError) {
+  for (const BM25& model : {Example(), RandomModel(4, 3), BM25()}) {
+    const std::string state = model.serialize();
+    for (std::size_t size = 0; size < state.size(); ++size) {
+      EXPECT_THROW(BM25::deserialize(std::string_view(state).substr(0, size)), StateError)
+          << size;
+    }
+  }
 }
 
 }  // namespace

@@ -4,16 +4,26 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "tokenizer/jieba/Constants.hpp"
+#include "tokenizer/jieba/HMMSegment.hpp"
+#include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/Errors.hpp"
 
 namespace jieba = kelp::typing::text::jieba;
 namespace limonp = kelp::typing::text::limonp;
 using jieba::HMMModel;
+using limonp::ByteReader;
+using limonp::ByteWriter;
+using limonp::StateError;
 
 namespace {
 
@@ -249,6 +259,265 @@ TEST(HMMModelTest, UnopenableFileIsAFileErrorNamingThePath) {
     EXPECT_NE(err.find(" FATAL exp: [ifile.is_open()] false. open " + c.path + " failed\n"),
               std::string::npos)
         << err;
+  }
+}
+
+// --- State -------------------------------------------------------------
+
+std::string StateOf(const HMMModel& model) {
+  std::string state;
+  ByteWriter out(state);
+  model.Save(out);
+  return state;
+}
+
+// The model of `state`, which it must use up.
+std::unique_ptr<HMMModel> Restore(std::string_view state) {
+  ByteReader in(state);
+  auto model = std::make_unique<HMMModel>(in);
+  in.ExpectEnd();
+  return model;
+}
+
+std::uint64_t Bits(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return bits;
+}
+
+double FromBits(std::uint64_t bits) {
+  double value;
+  std::memcpy(&value, &bits, sizeof(value));
+  return value;
+}
+
+// Little-endian bytes written by hand, independently of ByteWriter.
+std::string Little(std::uint64_t value, size_t width) {
+  std::string bytes;
+  for (size_t i = 0; i < width; ++i) {
+    bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  }
+  return bytes;
+}
+
+struct Emission {
+  std::uint32_t rune;
+  double value;
+};
+
+// A model state from its parts; `emissions` lists the four states' pairs.
+std::string ModelState(const double (&start)[4], const double (&trans)[4][4],
+                       const std::vector<Emission> (&emissions)[4]) {
+  std::string state;
+  for (double v : start) {
+    state += Little(Bits(v), 8);
+  }
+  for (const auto& row : trans) {
+    for (double v : row) {
+      state += Little(Bits(v), 8);
+    }
+  }
+  for (const auto& list : emissions) {
+    state += Little(list.size(), 8);
+    for (const Emission& e : list) {
+      state += Little(e.rune, 4) + Little(Bits(e.value), 8);
+    }
+  }
+  return state;
+}
+
+void ExpectSameModel(const HMMModel& a, const HMMModel& b) {
+  for (size_t y = 0; y < jieba::STATUS_SUM; ++y) {
+    EXPECT_EQ(Bits(a.startLogProb[y]), Bits(b.startLogProb[y])) << y;
+    for (size_t z = 0; z < jieba::STATUS_SUM; ++z) {
+      EXPECT_EQ(Bits(a.transLogProb[y][z]), Bits(b.transLogProb[y][z])) << y << " " << z;
+    }
+    ASSERT_EQ(a.emitProbByState[y]->size(), b.emitProbByState[y]->size()) << y;
+    for (const auto& [rune, value] : *a.emitProbByState[y]) {
+      const auto it = b.emitProbByState[y]->find(rune);
+      ASSERT_NE(it, b.emitProbByState[y]->end()) << rune;
+      EXPECT_EQ(Bits(it->second), Bits(value)) << rune;
+      for (size_t k = 0; k < jieba::STATUS_SUM; ++k) {
+        EXPECT_EQ(Bits(a.EmitRow(rune)[k]), Bits(b.EmitRow(rune)[k])) << rune << " " << k;
+      }
+    }
+  }
+}
+
+TEST(HMMModelStateTest, RoundTripsExactly) {
+  ModelFiles files;
+  HMMModel original(files.Write(kModel));
+  const std::string state = StateOf(original);
+  // 20 doubles, four counts and five (rune, value) pairs.
+  EXPECT_EQ(state.size(), 20 * 8 + 4 * 8 + 5 * 12u);
+  const auto restored = Restore(state);
+  EXPECT_EQ(StateOf(*restored), state);
+  ExpectSameModel(original, *restored);
+  EXPECT_EQ(restored->emitProbByState[HMMModel::S], &restored->emitProbS);
+  for (jieba::Rune absent : {jieba::Rune{'b'}, jieba::Rune{0x1F600}}) {
+    for (size_t y = 0; y < jieba::STATUS_SUM; ++y) {
+      EXPECT_EQ(restored->EmitRow(absent)[y], jieba::SCORE_FLOOR);
+    }
+  }
+}
+
+TEST(HMMModelStateTest, GoldenStateLoadsAndSavesTheSameBytes) {
+  // Hand-written bytes: runes in ascending order, empty lists, runes beyond
+  // the basic plane and beyond Unicode, and doubles no model file can give.
+  const double nan_payload = FromBits(0x7FF0DEADBEEF0001);
+  const double start[4] = {-1, -0.0, INFINITY, nan_payload};
+  const double trans[4][4] = {{0.1, 0.2, 0.3, 0.4},
+                              {1, 2, 3, 4},
+                              {-INFINITY, 0, 0, 0},
+                              {5e-324, 1e308, -1e-300, 42}};
+  const std::vector<Emission> emissions[4] = {
+      {{'a', -1.0}, {0x4E2D, -2.0}, {0x1F600, -3.0}},
+      {},
+      {{0, nan_payload}, {0xFFFF, -4.0}, {0x10000, -5.0}, {UINT32_MAX, -6.0}},
+      {{0x4E2D, jieba::SCORE_FLOOR}},
+  };
+  const std::string state = ModelState(start, trans, emissions);
+  const auto model = Restore(state);
+  EXPECT_EQ(StateOf(*model), state);
+  EXPECT_EQ(Bits(model->startLogProb[1]), Bits(-0.0));
+  EXPECT_EQ(Bits(model->startLogProb[3]), Bits(nan_payload));
+  EXPECT_EQ(model->transLogProb[3][0], 5e-324);
+  EXPECT_TRUE(model->emitProbE.empty());
+  const struct {
+    jieba::Rune rune;
+    double row[4];
+  } rows[] = {
+      {'a', {-1.0, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR}},
+      {0x4E2D, {-2.0, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR}},
+      {0x1F600, {-3.0, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR}},
+      {0xFFFF, {jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, -4.0, jieba::SCORE_FLOOR}},
+      {0x10000, {jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, -5.0, jieba::SCORE_FLOOR}},
+      {UINT32_MAX, {jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, -6.0, jieba::SCORE_FLOOR}},
+      {'b', {jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR, jieba::SCORE_FLOOR}},
+  };
+  for (const auto& r : rows) {
+    for (size_t y = 0; y < jieba::STATUS_SUM; ++y) {
+      EXPECT_EQ(model->EmitRow(r.rune)[y], r.row[y]) << r.rune << " state " << y;
+    }
+  }
+  EXPECT_EQ(Bits(model->EmitRow(0)[HMMModel::M]), Bits(nan_payload));
+  EXPECT_EQ(model->EmitRow(0x4E2D)[HMMModel::S], jieba::SCORE_FLOOR);
+}
+
+TEST(HMMModelStateTest, OneModelAlwaysGivesTheSameBytes) {
+  // The same model written in two orders (and once with an overwritten
+  // entry): the hash maps differ inside, the states do not.
+  ModelFiles files;
+  const std::string head = kModel.substr(0, kModel.find(kZhong + ":-5.5"));
+  HMMModel first(files.Write(head + kZhong + ":-5.5," + kWen + ":-6.5,a:1,b:2,c:3\n" + kWen +
+                             ":-7\na:-8\n" + kZhong + ":-9\n"));
+  HMMModel second(files.Write(head + "c:3,b:2,a:0," + kWen + ":-6.5," + kZhong + ":-5.5,a:1\n" +
+                              kWen + ":-7\na:-8\n" + kZhong + ":-9\n"));
+  EXPECT_EQ(StateOf(first), StateOf(second));
+}
+
+TEST(HMMModelStateTest, RestoredModelDecodesLikeTheOriginal) {
+  // A random model over 300 runes (some beyond the basic plane) and random
+  // sentences of them: the cuts must be the same, word for word.
+  std::mt19937 random(20240301);
+  std::vector<std::string> chars;
+  std::vector<std::string> lists(4);
+  std::uniform_real_distribution<double> value(-20.0, -0.01);
+  for (int i = 0; i < 300; ++i) {
+    const jieba::Rune rune = i < 280 ? 0x4E00 + 7 * i : 0x20000 + i;
+    std::string utf8;
+    if (rune < 0x10000) {
+      utf8 = {static_cast<char>(0xE0 | (rune >> 12)), static_cast<char>(0x80 | ((rune >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (rune & 0x3F))};
+    } else {
+      utf8 = {static_cast<char>(0xF0 | (rune >> 18)), static_cast<char>(0x80 | ((rune >> 12) & 0x3F)),
+              static_cast<char>(0x80 | ((rune >> 6) & 0x3F)), static_cast<char>(0x80 | (rune & 0x3F))};
+    }
+    chars.push_back(utf8);
+    for (std::string& list : lists) {
+      if (random() % 3 != 0) {
+        list += (list.empty() ? "" : ",") + utf8 + ":" + std::to_string(value(random));
+      }
+    }
+  }
+  std::string text;
+  for (int line = 0; line < 5; ++line) {
+    for (int k = 0; k < 4; ++k) {
+      text += (k ? " " : "") + std::to_string(value(random));
+    }
+    text += "\n";
+  }
+  for (const std::string& list : lists) {
+    text += list + "\n";
+  }
+  ModelFiles files;
+  HMMModel original(files.Write(text));
+  const auto restored = Restore(StateOf(original));
+  ExpectSameModel(original, *restored);
+  const jieba::HMMSegment cut_original(&original);
+  const jieba::HMMSegment cut_restored(restored.get());
+  for (int n = 0; n < 200; ++n) {
+    std::string sentence;
+    const size_t length = random() % 40;
+    for (size_t i = 0; i < length; ++i) {
+      sentence += random() % 10 == 0 ? std::string("x") : chars[random() % chars.size()];
+    }
+    std::vector<std::string> a;
+    std::vector<std::string> b;
+    cut_original.Cut(sentence, a);
+    cut_restored.Cut(sentence, b);
+    EXPECT_EQ(a, b) << sentence;
+  }
+}
+
+TEST(HMMModelStateTest, EveryTruncatedStateIsAStateError) {
+  ModelFiles files;
+  HMMModel original(files.Write(kModel));
+  const std::string state = StateOf(original);
+  for (size_t size = 0; size < state.size(); ++size) {
+    ByteReader in(std::string_view(state).substr(0, size));
+    EXPECT_THROW(HMMModel model(in), StateError) << size;
+  }
+  // The model reads its own part only; the caller checks for the end.
+  const std::string longer_state = state + "more";
+  ByteReader longer(longer_state);
+  HMMModel model(longer);
+  EXPECT_EQ(longer.remaining(), 4u);
+}
+
+TEST(HMMModelStateTest, CorruptEmissionListsAreStateErrors) {
+  const double start[4] = {0, 0, 0, 0};
+  const double trans[4][4] = {};
+  const std::string prefix = ModelState(start, trans, {{}, {}, {}, {}}).substr(0, 20 * 8);
+  const struct {
+    const char* name;
+    std::string lists;  // the four emission lists
+    const char* message;
+  } cases[] = {
+      {"runes descending",
+       Little(2, 8) + Little('b', 4) + Little(0, 8) + Little('a', 4) + Little(0, 8) +
+           std::string(24, '\0'),
+       "corrupt state: HMM emissions of B: rune 97 after rune 98"},
+      {"a rune twice",
+       Little(0, 8) + Little(0, 8) + Little(0, 8) + Little(2, 8) + Little(7, 4) + Little(0, 8) +
+           Little(7, 4) + Little(0, 8),
+       "corrupt state: HMM emissions of S: rune 7 after rune 7"},
+      {"a count beyond the bytes", Little(4, 8) + Little(1, 4) + Little(0, 8) + std::string(24, '\0'),
+       "corrupt state: HMM emissions of B at offset 160 counts 4 elements of at least 12 bytes, "
+       "more than the 36 bytes left can hold"},
+      {"the largest count", Little(UINT64_MAX, 8),
+       "corrupt state: HMM emissions of B at offset 160 counts 18446744073709551615 elements of "
+       "at least 12 bytes, more than the 0 bytes left can hold"},
+  };
+  for (const auto& c : cases) {
+    const std::string state = prefix + c.lists;
+    ByteReader in(state);
+    try {
+      HMMModel model(in);
+      ADD_FAILURE() << c.name;
+    } catch (const StateError& e) {
+      EXPECT_STREQ(e.what(), c.message) << c.name;
+    }
   }
 }
 

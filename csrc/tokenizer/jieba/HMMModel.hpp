@@ -19,11 +19,23 @@
 // limonp::DataError naming the file and the 1-based line. Members own their
 // parts, so a throwing constructor leaves nothing behind.
 //
-// Loaded once by the constructor and read-only afterwards: any number of
+// State (Save, and the constructor from a limonp::ByteReader): the exact
+// values, with no text in between:
+//   4 f64        the start values of B E M S;
+//   16 f64       the transition rows from B, E, M and S;
+//   4 times      the emissions of B, E, M and S: a u64 count n, then n
+//                pairs (u32 rune, f64 value) in strictly ascending rune
+//                order, so that one model always saves to the same bytes.
+// A restored model has the same maps and rebuilds the same emission rows,
+// so it decodes exactly like the original. A malformed state throws
+// limonp::StateError.
+//
+// Loaded once by a constructor and read-only afterwards: any number of
 // threads may read it at once. emitProbByState points into the object
 // itself, so it neither copies nor moves.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -31,10 +43,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "tokenizer/jieba/Constants.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/FileUtil.hpp"
 #include "tokenizer/limonp/Logging.hpp"
 #include "tokenizer/limonp/StringUtil.hpp"
@@ -61,12 +75,69 @@ struct HMMModel {
         transLogProb[i][j] = 0.0;
       }
     }
-    for (EmitProbMap* map : {&emitProbB, &emitProbE, &emitProbM, &emitProbS}) {
-      map->max_load_factor(1.0f);
-    }
-    emitProbByState = {&emitProbB, &emitProbE, &emitProbM, &emitProbS};
+    PrepareMaps();
     LoadModel(modelPath);
     BuildEmitRows();
+  }
+
+  // The model of a state written by Save (see the top of this file), read
+  // from the current position of `in`.
+  explicit HMMModel(limonp::ByteReader& in) {
+    PrepareMaps();
+    for (size_t i = 0; i < STATUS_SUM; ++i) {
+      startLogProb[i] = in.ReadF64("HMM start values");
+    }
+    for (size_t i = 0; i < STATUS_SUM; ++i) {
+      for (size_t j = 0; j < STATUS_SUM; ++j) {
+        transLogProb[i][j] = in.ReadF64("HMM transitions");
+      }
+    }
+    static constexpr const char* kEmitLabels[STATUS_SUM] = {
+        "HMM emissions of B", "HMM emissions of E", "HMM emissions of M", "HMM emissions of S"};
+    EmitProbMap* maps[STATUS_SUM] = {&emitProbB, &emitProbE, &emitProbM, &emitProbS};
+    for (size_t state = 0; state < STATUS_SUM; ++state) {
+      const char* label = kEmitLabels[state];
+      const size_t count = in.ReadCount(sizeof(uint32_t) + sizeof(double), label);
+      maps[state]->reserve(count);
+      Rune previous = 0;
+      for (size_t i = 0; i < count; ++i) {
+        const Rune rune = in.ReadU32(label);
+        const double value = in.ReadF64(label);
+        // Strictly ascending: no rune twice, and one order for one model.
+        if (i > 0 && rune <= previous) {
+          limonp::ThrowCorruptState(std::string(label) + ": rune " + std::to_string(rune) +
+                                    " after rune " + std::to_string(previous));
+        }
+        previous = rune;
+        maps[state]->emplace(rune, value);
+      }
+    }
+    BuildEmitRows();
+  }
+
+  // Appends the state (see the top of this file).
+  void Save(limonp::ByteWriter& out) const {
+    for (size_t i = 0; i < STATUS_SUM; ++i) {
+      out.WriteF64(startLogProb[i]);
+    }
+    for (size_t i = 0; i < STATUS_SUM; ++i) {
+      for (size_t j = 0; j < STATUS_SUM; ++j) {
+        out.WriteF64(transLogProb[i][j]);
+      }
+    }
+    std::vector<std::pair<Rune, double>> sorted;
+    for (const EmitProbMap* map : emitProbByState) {
+      sorted.assign(map->begin(), map->end());
+      std::sort(sorted.begin(), sorted.end(),
+                [](const std::pair<Rune, double>& x, const std::pair<Rune, double>& y) {
+                  return x.first < y.first;
+                });
+      out.WriteU64(sorted.size());
+      for (const auto& [rune, value] : sorted) {
+        out.WriteU32(rune);
+        out.WriteF64(value);
+      }
+    }
   }
 
   HMMModel(const HMMModel&) = delete;
@@ -203,6 +274,13 @@ struct HMMModel {
   struct EmitRowValues {
     double values[STATUS_SUM];
   };
+
+  void PrepareMaps() {
+    for (EmitProbMap* map : {&emitProbB, &emitProbE, &emitProbM, &emitProbS}) {
+      map->max_load_factor(1.0f);
+    }
+    emitProbByState = {&emitProbB, &emitProbE, &emitProbM, &emitProbS};
+  }
 
   // Runes up to this bound (the Basic Multilingual Plane, where every CJK
   // character of everyday text lies) find their row through a direct table.

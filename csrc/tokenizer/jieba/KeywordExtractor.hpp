@@ -17,6 +17,13 @@
 // leaves nothing behind. The dictionary and the model are borrowed and must
 // outlive the extractor.
 //
+// State (Save, and the constructor from a limonp::ByteReader): the idf table
+// (a WordTable state with one value per word, or none when empty), the
+// average idf as an f64 (bit for bit, NaN included), and the stop words (a
+// WordTable state without values). The dictionary and the model are not
+// part of it: the caller saves and restores them, and hands them over. A
+// malformed state throws limonp::StateError.
+//
 // Read-only after construction: any number of threads may read it at once.
 #pragma once
 
@@ -33,6 +40,7 @@
 #include "tokenizer/jieba/HMMModel.hpp"
 #include "tokenizer/jieba/MixSegment.hpp"
 #include "tokenizer/jieba/WordTable.hpp"
+#include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/FileUtil.hpp"
 #include "tokenizer/limonp/Logging.hpp"
 #include "tokenizer/limonp/StringUtil.hpp"
@@ -46,6 +54,29 @@ class KeywordExtractor {
       : mix_segment_(dictTrie, model) {
     LoadIdfDict(idfPath);
     LoadStopWordDict(stopWordPath);
+  }
+
+  // The idf table, average and stop words of a state written by Save, read
+  // from the current position of `in`; `dictTrie` and `model` are borrowed
+  // as by the file constructor.
+  KeywordExtractor(const DictTrie* dictTrie, const HMMModel* model, limonp::ByteReader& in)
+      : mix_segment_(dictTrie, model) {
+    idf_table_.Load(in, "idf table");
+    if (!idf_table_.empty() && !idf_table_.HasValues()) {
+      limonp::ThrowCorruptState("idf table without values");
+    }
+    average_idf_ = in.ReadF64("average idf");
+    stop_word_set_.Load(in, "stop words");
+    if (stop_word_set_.HasValues()) {
+      limonp::ThrowCorruptState("stop words with values");
+    }
+  }
+
+  // Appends the state (see the top of this file).
+  void Save(limonp::ByteWriter& out) const {
+    idf_table_.Save(out);
+    out.WriteF64(average_idf_);
+    stop_word_set_.Save(out);
   }
 
   KeywordExtractor(const KeywordExtractor&) = delete;

@@ -7,7 +7,15 @@
 // of hundreds of thousands of words costs a few megabytes. A lookup is a
 // binary search: about 18 comparisons for 300,000 words.
 //
-// Thread-safety: const after Assign; any number of threads may search at once.
+// State (Save, Load): the three buffers as they are, so that loading costs
+// a copy and a check, not a sort:
+//   bytes  the words back to back, in ascending byte order;
+//   u64    the word count n, then n u32 end offsets;
+//   u64    the value count (0 for a plain set, else n), then the f64 values.
+// A table saved and loaded saves to the same bytes again.
+//
+// Thread-safety: const after Assign or Load; any number of threads may search
+// at once.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +26,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "tokenizer/limonp/ByteStream.hpp"
 
 namespace kelp::typing::text::jieba {
 
@@ -69,8 +79,78 @@ class WordTable {
     values_.swap(values);
   }
 
+  // Appends the state (see the top of this file).
+  void Save(limonp::ByteWriter& out) const {
+    out.WriteBytes(keys_);
+    out.WriteU64(ends_.size());
+    for (const uint32_t end : ends_) {
+      out.WriteU32(end);
+    }
+    out.WriteU64(values_.size());
+    for (const double value : values_) {
+      out.WriteF64(value);
+    }
+  }
+
+  // Replaces the contents with a state read from `in`, after checking what
+  // lookups rely on: the ends ascend (not strictly: the empty word) up to
+  // the end of the words, the words ascend strictly in byte order, and
+  // there is one value per word or none. Throws limonp::StateError, naming
+  // `name`, and then leaves the table as it was.
+  void Load(limonp::ByteReader& in, const char* name = "word table") {
+    const std::string label(name);
+    const std::string_view keys = in.ReadBytes((label + " words").c_str());
+    if (keys.size() > UINT32_MAX) {
+      limonp::ThrowCorruptState(label + " holds more than 4 GiB of words");
+    }
+    const std::string ends_label = label + " word ends";
+    const size_t count = in.ReadCount(sizeof(uint32_t), ends_label.c_str());
+    std::vector<uint32_t> ends;
+    ends.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t end = in.ReadU32(ends_label.c_str());
+      const uint32_t begin = i == 0 ? 0 : ends.back();
+      if (end < begin || end > keys.size()) {
+        limonp::ThrowCorruptState(label + " word " + std::to_string(i) + " ends at " +
+                                  std::to_string(end) + ", outside " + std::to_string(begin) +
+                                  ".." + std::to_string(keys.size()));
+      }
+      if (i > 0) {
+        const uint32_t previous = i == 1 ? 0 : ends[i - 2];
+        if (keys.substr(previous, begin - previous) >= keys.substr(begin, end - begin)) {
+          limonp::ThrowCorruptState(label + " word " + std::to_string(i) +
+                                    " does not follow the one before it in byte order");
+        }
+      }
+      ends.push_back(end);
+    }
+    if ((ends.empty() ? 0 : ends.back()) != keys.size()) {
+      limonp::ThrowCorruptState(label + " has " + std::to_string(keys.size()) +
+                                " bytes of words, but its words end at " +
+                                std::to_string(ends.empty() ? 0 : ends.back()));
+    }
+    const std::string values_label = label + " values";
+    const size_t value_count = in.ReadCount(sizeof(double), values_label.c_str());
+    if (value_count != 0 && value_count != count) {
+      limonp::ThrowCorruptState(label + " has " + std::to_string(value_count) + " values for " +
+                                std::to_string(count) + " words");
+    }
+    std::vector<double> values;
+    values.reserve(value_count);
+    for (size_t i = 0; i < value_count; ++i) {
+      values.push_back(in.ReadF64(values_label.c_str()));
+    }
+    std::string key_buffer(keys);
+    keys_.swap(key_buffer);
+    ends_.swap(ends);
+    values_.swap(values);
+  }
+
   size_t size() const noexcept { return ends_.size(); }
   bool empty() const noexcept { return ends_.empty(); }
+  // Whether the table holds a value per word (false for a plain set, and
+  // for an empty table).
+  bool HasValues() const noexcept { return !values_.empty(); }
 
   bool Contains(std::string_view word) const { return Index(word) != kNotFound; }
 

@@ -1,9 +1,12 @@
-// Exceptions thrown by failed checks of the segmentation code.
+// Exceptions thrown by failed checks of the segmentation code, and by the
+// loaders of saved object states.
 //
 // The binding turns them into the most specific Python exception: a
 // FileError becomes OSError (FileNotFoundError, PermissionError,
 // IsADirectoryError ... chosen from the errno value), a DataError becomes
-// ValueError, a CheckError RuntimeError.
+// ValueError, a CheckError RuntimeError. A StateError is a
+// std::invalid_argument, which pybind11's default translation already makes
+// ValueError.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +52,16 @@ class DataError : public CheckError {
  private:
   std::string path_;
   size_t line_;
+};
+
+// A saved object state (see ByteStream.hpp) that cannot be loaded: cut
+// short, inconsistent, or not a state of this kind or format at all. what()
+// is the whole message, "corrupt state: ..." for damaged bytes. Loaders
+// throw it before changing anything, and write no log record: a state comes
+// from the caller, not from a data file.
+class StateError : public std::invalid_argument {
+ public:
+  explicit StateError(const std::string& message) : std::invalid_argument(message) {}
 };
 
 }  // namespace kelp::typing::text::limonp

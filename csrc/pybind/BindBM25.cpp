@@ -354,8 +354,16 @@ constexpr char kEncodeQueryIdDoc[] =
 void BindBM25Impl(py::module_& m) {
   // Registration order is the order in which overloads are tried: string
   // tokens before ids, so an empty list takes the string overload.
-  py::class_<BM25, std::shared_ptr<BM25>>(m, "BM25", kClassDoc)
-      .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2, kInitDoc)
+  py::class_<BM25, std::shared_ptr<BM25>> cls(m, "BM25", kClassDoc);
+  // Its public home, which pickles name.
+  cls.attr("__module__") = "razoduviva";
+  cls.def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2, kInitDoc)
+      // By value: parameters, statistics and the running total length, as
+      // the binary state of BM25::serialize.
+      .def(py::pickle([](const BM25& self) { return py::bytes(self.serialize()); },
+                      [](const py::bytes& state) {
+                        return std::make_shared<BM25>(BM25::deserialize(std::string_view(state)));
+                      }))
       .def("train",
            [](BM25& self, const StrTokens& tokens) {
              self.train(tokens.views.data(), tokens.views.size());

@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -448,6 +449,49 @@ number of threads, also while words are added or removed.
 )doc")
       .def(py::init(&MakeJieba), py::arg("dict_path"), py::arg("hmm_path"), py::arg("user_dict_path"),
            py::arg("idf_path"), py::arg("stop_word_path"))
+      // By value: the whole facade as the binary state of Jieba::Serialize.
+      .def(py::pickle(
+          [](const Jieba& self) {
+            std::string state;
+            {
+              py::gil_scoped_release unlocked;
+              state = self.Serialize();
+            }
+            return py::bytes(state);
+          },
+          [](const py::bytes& state) {
+            const std::string_view bytes(state);
+            std::unique_ptr<Jieba> facade;
+            {
+              py::gil_scoped_release unlocked;
+              facade = Jieba::Deserialize(bytes);
+            }
+            ReleaseFreeHeap();
+            return std::shared_ptr<Jieba>(std::move(facade));
+          }))
+      .def(
+          "_edits",
+          [](const Jieba& self) {
+            py::list edits;
+            for (const jieba::DictEdits::Entry& entry : self.Edits()) {
+              edits.append(py::make_tuple(py::bytes(entry.word), entry.removed, entry.weight,
+                                          py::bytes(entry.tag)));
+            }
+            return edits;
+          },
+          "The words changed at run time: (word, removed, weight, tag) with word and tag as "
+          "UTF-8 bytes, in byte order of the word.")
+      .def(
+          "_set_edits",
+          [](Jieba& self, const std::vector<std::tuple<std::string, bool, double, std::string>>& edits) {
+            std::vector<jieba::DictEdits::Entry> entries;
+            entries.reserve(edits.size());
+            for (const auto& [word, removed, weight, tag] : edits) {
+              entries.push_back(jieba::DictEdits::Entry{word, removed, weight, tag});
+            }
+            self.SetEdits(entries);
+          },
+          py::arg("edits"), "Replaces the words changed at run time with `edits`, as _edits gives them.")
       .def(
           "cut",
           [](const Jieba& self, const Sentence& sentence, bool hmm) {

@@ -12,7 +12,10 @@ else: no third-party modules, no threads.
 """
 
 import contextlib
+import functools
+import hashlib
 import os
+import zlib
 
 from razoduviva import _core
 from razoduviva._core import BM25, __version__
@@ -62,7 +65,8 @@ class Jieba(_core.Jieba):
 
     A Jieba pickles by value: one on the bundled data as a reference to the
     installed bundled files plus its run-time words (a few hundred bytes),
-    any other with its data (a few MB).
+    which loads only where the same bundled data is installed; any other
+    with its data (about 4 MB for data the size of the bundled data).
     """
 
     def __init__(self, dict_path=None, hmm_path=None, user_dict_path=None, idf_path=None,
@@ -77,6 +81,68 @@ class Jieba(_core.Jieba):
         self._bundled = paths["user_dict_path"] in ("", b"") and all(
             _same_file(paths[key], bundled[key])
             for key in ("dict_path", "hmm_path", "idf_path", "stop_word_path"))
+
+
+    def __getstate__(self):
+        state = {"format": _PICKLE_FORMAT, "version": __version__}
+        if self._bundled:
+            state["bundled"] = _bundled_digest()
+            state["edits"] = self._edits()
+        else:
+            state["state"] = zlib.compress(super().__getstate__(), 1)
+        return state
+
+    def __setstate__(self, state):
+        if not isinstance(state, dict) or state.get("format") != _PICKLE_FORMAT:
+            version = state.get("version", "unknown") if isinstance(state, dict) else "unknown"
+            raise ValueError(
+                "cannot restore a Jieba pickled by razoduviva %s: its pickle format is not one "
+                "razoduviva %s reads" % (version, __version__))
+        if "bundled" in state:
+            if state["bundled"] != _bundled_digest():
+                raise ValueError(
+                    "cannot restore a Jieba pickled on the bundled data of razoduviva %s: the "
+                    "bundled data installed here (razoduviva %s) differs. Install the same "
+                    "version on both sides, or pickle a Jieba built from data files of your "
+                    "own, which pickles its data" % (state.get("version"), __version__))
+            from razoduviva import data
+
+            _core.Jieba.__init__(self, **data.paths())
+            if state["edits"]:
+                self._set_edits(state["edits"])
+            self._bundled = True
+        else:
+            try:
+                data = zlib.decompress(state["state"])
+            except (zlib.error, TypeError, KeyError) as e:
+                raise ValueError("cannot restore a Jieba: its pickled data is damaged (%s)" % e) from None
+            _core.Jieba.__setstate__(self, data)
+            self._bundled = False
+
+
+# Version of the pickled form of Jieba.
+_PICKLE_FORMAT = 1
+
+
+@functools.lru_cache(maxsize=None)
+def _digest_of(files):
+    digest = hashlib.sha256()
+    for path, _, _ in files:
+        with open(path, "rb") as f:
+            digest.update(hashlib.sha256(f.read()).digest())
+    return digest.hexdigest()
+
+
+def _bundled_digest():
+    """A digest of the bundled data files, computed once per process (and
+    again if a file changes)."""
+    from razoduviva import data
+
+    files = []
+    for path in (data.DICT_PATH, data.HMM_PATH, data.IDF_PATH, data.STOP_WORD_PATH):
+        st = os.stat(path)
+        files.append((path, st.st_size, st.st_mtime_ns))
+    return _digest_of(tuple(files))
 
 
 def _same_file(path, bundled):

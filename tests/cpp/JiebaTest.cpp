@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -292,6 +293,49 @@ TEST_F(JiebaTest, KeywordsRankByTfIdf) {
   ASSERT_EQ(tagged.size(), 1u);
   EXPECT_EQ(tagged[0].word, kK + kX);
   EXPECT_DOUBLE_EQ(tagged[0].weight, 1.0);  // one word counted
+}
+
+// A restored facade behaves as the saved one, changed words included, and
+// saves the same bytes; anything cut short or foreign is refused.
+TEST_F(JiebaTest, SerializedStateRestoresTheWholeFacade) {
+  Jieba j(dict_, hmm_, user_, idf_, stop_);
+  j.AddWord(kF + kY, 50.0, std::string_view("nz"));
+  j.RemoveWord(kB + kE);
+  const std::string state = j.Serialize();
+  const std::unique_ptr<Jieba> restored = Jieba::Deserialize(state);
+  EXPECT_EQ(restored->Serialize(), state);
+  const std::string sentence = kA + kB + kE + kF + kY + kK + kX + " " + kD + kC + kB + kE;
+  EXPECT_EQ(AllModes(*restored, sentence), AllModes(j, sentence));
+  EXPECT_EQ(AllModes(*restored, sentence, false), AllModes(j, sentence, false));
+  std::vector<jieba::WordSpan> spans, restored_spans;
+  std::vector<std::string> tags, restored_tags;
+  j.Tag(sentence, spans, tags);
+  restored->Tag(sentence, restored_spans, restored_tags);
+  EXPECT_EQ(restored_tags, tags);
+  const auto keywords = j.Keywords(sentence, 5);
+  const auto restored_keywords = restored->Keywords(sentence, 5);
+  ASSERT_EQ(restored_keywords.size(), keywords.size());
+  for (size_t k = 0; k < keywords.size(); ++k) {
+    EXPECT_EQ(restored_keywords[k].word, keywords[k].word);
+    EXPECT_EQ(restored_keywords[k].weight, keywords[k].weight);
+  }
+  // Changing the restored one leaves the saved bytes and the original alone.
+  restored->RemoveWord(kF + kY);
+  EXPECT_EQ(j.Serialize(), state);
+
+  for (size_t size = 0; size < state.size(); size += 1 + size / 16) {
+    EXPECT_THROW(Jieba::Deserialize(std::string_view(state).substr(0, size)), limonp::StateError)
+        << size;
+  }
+  EXPECT_THROW(Jieba::Deserialize(state + "x"), limonp::StateError);
+  std::string other_format = state;
+  other_format[sizeof("razoduviva.Jieba")] = 2;
+  try {
+    Jieba::Deserialize(other_format);
+    ADD_FAILURE() << "restored another format";
+  } catch (const limonp::StateError& e) {
+    EXPECT_STREQ(e.what(), "Jieba state format 2 is not supported; this build reads format 1");
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The seeds of fuzz/corpus/state_load/: one small valid state for each
 // loader of fuzz/state_load_fuzzer.cpp, behind the byte that picks it (0
-// BM25, 1 HMMModel, 2 KeywordExtractor).
+// BM25, 1 HMMModel, 2 KeywordExtractor); and of fuzz/corpus/jieba_state/:
+// whole segmenters, with and without words changed at run time.
 //
 // The committed files must be exactly what this build writes, so they are
 // also golden states: a change that alters them alters the bytes of
@@ -20,6 +21,7 @@
 #include "SegmentFixture.hpp"
 #include "bm25/BM25.hpp"
 #include "tokenizer/jieba/HMMModel.hpp"
+#include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/KeywordExtractor.hpp"
 #include "tokenizer/limonp/ByteStream.hpp"
 
@@ -33,6 +35,24 @@ using kelp::typing::text::limonp::ByteWriter;
 using namespace razoduviva_test;
 
 const std::string kSeedDir = std::string(RAZODUVIVA_SOURCE_DIR) + "/fuzz/corpus/state_load/";
+const std::string kJiebaSeedDir = std::string(RAZODUVIVA_SOURCE_DIR) + "/fuzz/corpus/jieba_state/";
+
+// Compares the committed seed at `path` with `bytes`, after writing it when
+// RAZODUVIVA_WRITE_STATE_SEEDS is set.
+void CheckCommitted(const std::string& path, const std::string& bytes) {
+  const char* write = std::getenv("RAZODUVIVA_WRITE_STATE_SEEDS");
+  EXPECT_LT(bytes.size(), 4096u) << path << ": keep seeds small";
+  if (write != nullptr && *write != '\0') {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << path;
+  const std::string committed((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+  EXPECT_EQ(committed, bytes) << path
+                              << " differs from the state this build writes: see the top of "
+                              << __FILE__;
+}
 
 template <typename Object>
 std::string StateOf(char loader, const Object& object) {
@@ -77,20 +97,22 @@ class StateSeedsTest : public SegmentFixture {
 };
 
 TEST_F(StateSeedsTest, CommittedSeedsAreTheStatesOfThisBuild) {
-  const char* write = std::getenv("RAZODUVIVA_WRITE_STATE_SEEDS");
   for (const auto& [name, bytes] : Seeds()) {
-    EXPECT_LT(bytes.size(), 4096u) << name << ": keep seeds small";
-    const std::string path = kSeedDir + name;
-    if (write != nullptr && *write != '\0') {
-      std::ofstream(path, std::ios::binary) << bytes;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << path;
-    const std::string committed((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-    EXPECT_EQ(committed, bytes)
-        << path << " differs from the state this build writes: see the top of " << __FILE__;
+    CheckCommitted(kSeedDir + name, bytes);
   }
+}
+
+TEST_F(StateSeedsTest, CommittedJiebaSeedsAreTheStatesOfThisBuild) {
+  testing::internal::CaptureStderr();
+  kelp::typing::text::jieba::Jieba j(
+      dir_.Write("dict.txt", kA + kB + " 3 n\n" + kB + kE + " 2 v\n" + kK + " 2 n\n"),
+      dir_.Write("hmm.txt", JoiningModel()), dir_.Write("user.txt", kD + " q\n"),
+      dir_.Write("idf.txt", kA + kB + " 9.5\n"), dir_.Write("stop.txt", kK + "\n"));
+  testing::internal::GetCapturedStderr();
+  CheckCommitted(kJiebaSeedDir + "small", j.Serialize());
+  j.AddWord(kE + kF, 5.0, std::string_view("nz"));
+  j.RemoveWord(kA + kB);
+  CheckCommitted(kJiebaSeedDir + "edited", j.Serialize());
 }
 
 TEST_F(StateSeedsTest, CommittedSeedsLoadAndSaveTheSameBytes) {

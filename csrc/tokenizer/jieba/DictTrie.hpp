@@ -24,6 +24,15 @@
 // queries need no lock. Segmenters borrow it by pointer, so it neither
 // copies nor moves.
 //
+// State (Save, and the constructor from a limonp::ByteReader): every entry
+// as a u64 count, then per entry its word (u32 length and the UTF-8 of its
+// runes; empty for a word that did not decode), its weight (f64) and its tag
+// (u32 length and bytes); then the total frequency and the minimum,
+// maximum, median and user-word weights (f64); then the one-rune user words
+// (a u64 count and u32 runes, ascending). A restored dictionary has the same
+// entries in the same order and builds the same trie. A malformed state
+// throws limonp::StateError.
+//
 // An edition is a dictionary with run-time edits (DictEdits) laid over
 // another one: it shares that dictionary's entries, trie and statistics and
 // answers every query with the edits applied. Both it borrows must outlive it.
@@ -34,6 +43,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +56,7 @@
 #include "tokenizer/jieba/RuneSet.hpp"
 #include "tokenizer/jieba/Trie.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/FileUtil.hpp"
 #include "tokenizer/limonp/Logging.hpp"
 #include "tokenizer/limonp/StringUtil.hpp"
@@ -69,6 +80,65 @@ class DictTrie {
   DictTrie(const std::string& dict_path, const std::string& user_dict_paths = "",
            UserWordWeightOption option = UserWordWeightMedian) {
     Init(dict_path, user_dict_paths, option);
+  }
+
+  // The dictionary of a state written by Save, read from the current
+  // position of `in`.
+  explicit DictTrie(limonp::ByteReader& in) {
+    const size_t count = in.ReadCount(4 + 8 + 4, "dictionary entries");
+    static_node_infos_.resize(count);
+    for (DictUnit& unit : static_node_infos_) {
+      const std::string_view word = in.ReadRaw(in.ReadU32("dictionary word"), "dictionary word");
+      if (!DecodeRunesInString(word, unit.word) || !SavedAsDecoded(unit.word, word)) {
+        limonp::ThrowCorruptState("dictionary word at offset " + std::to_string(in.position()) +
+                                  " is not in its saved form");
+      }
+      unit.weight = in.ReadF64("dictionary weight");
+      unit.tag.assign(in.ReadRaw(in.ReadU32("dictionary tag"), "dictionary tag"));
+    }
+    total_freq_ = in.ReadF64("dictionary statistics");
+    min_weight_ = in.ReadF64("dictionary statistics");
+    max_weight_ = in.ReadF64("dictionary statistics");
+    median_weight_ = in.ReadF64("dictionary statistics");
+    user_word_weight_ = in.ReadF64("dictionary statistics");
+    const size_t singles = in.ReadCount(4, "one-rune user words");
+    Rune previous = 0;
+    for (size_t k = 0; k < singles; ++k) {
+      const Rune rune = in.ReadU32("one-rune user words");
+      if (k > 0 && rune <= previous) {
+        limonp::ThrowCorruptState("one-rune user words out of order");
+      }
+      previous = rune;
+      user_single_rune_words_.Insert(rune);
+    }
+    CreateTrie(static_node_infos_);
+  }
+
+  // Appends the state (see the top of this file). An edition saves its
+  // base, without the edits.
+  void Save(limonp::ByteWriter& out) const {
+    if (base_ != nullptr) {
+      base_->Save(out);
+      return;
+    }
+    out.WriteU64(static_node_infos_.size());
+    std::string word;
+    for (const DictUnit& unit : static_node_infos_) {
+      word.clear();
+      EncodeRunes(unit.word.data(), unit.word.size(), word);
+      WriteShortBytes(out, word);
+      out.WriteF64(unit.weight);
+      WriteShortBytes(out, unit.tag);
+    }
+    for (const double value :
+         {total_freq_, min_weight_, max_weight_, median_weight_, user_word_weight_}) {
+      out.WriteF64(value);
+    }
+    const std::vector<Rune> singles = user_single_rune_words_.Sorted();
+    out.WriteU64(singles.size());
+    for (const Rune rune : singles) {
+      out.WriteU32(rune);
+    }
   }
 
   // The edition of `base` with `edits` laid over it.
@@ -320,6 +390,22 @@ class DictTrie {
     const int error = limonp::ReadAll(ifs, content);
     LIMONP_CHECK(error == 0).OnFile(path, error) << "read " << path << " failed.";
     return content;
+  }
+
+  static void WriteShortBytes(limonp::ByteWriter& out, std::string_view bytes) {
+    if (bytes.size() > UINT32_MAX) {
+      throw std::length_error("dictionary state: a word or tag of 4 GiB or more");
+    }
+    out.WriteU32(static_cast<uint32_t>(bytes.size()));
+    out.WriteRaw(bytes);
+  }
+
+  // True when `bytes` is the form Save writes for `runes`, so that every
+  // state has one form and loads back to exactly what was saved.
+  static bool SavedAsDecoded(const RuneVector& runes, std::string_view bytes) {
+    std::string encoded;
+    EncodeRunes(runes.data(), runes.size(), encoded);
+    return encoded == bytes;
   }
 
   std::vector<DictUnit> static_node_infos_;

@@ -19,6 +19,13 @@
 // concurrent change, never a mix. A facade whose words never changed reads
 // its own members directly: one atomic load per call is all it pays.
 //
+// State (Serialize, Deserialize): the magic "razoduviva.Jieba", a NUL and a
+// u32 format number (1), then the states of the dictionary, the HMM model
+// and the keyword tables, then the run-time changes as a u64 count and per
+// changed word its word, a u8 flag (1: removed), its weight (f64) and its
+// tag. A restored facade cuts, tags and extracts keywords exactly as the
+// saved one did, with no file read.
+//
 // Thread-safety: any number of threads may cut, tag and extract keywords at
 // once, also while other threads add or remove words. Construction and
 // destruction must not overlap with any other call. The segmenters point at
@@ -30,6 +37,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +61,8 @@
 #include "tokenizer/jieba/QuerySegment.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
+#include "tokenizer/limonp/ByteStream.hpp"
+#include "tokenizer/limonp/Errors.hpp"
 
 namespace kelp::typing::text::jieba {
 
@@ -82,6 +92,66 @@ class Jieba {
 
   Jieba(const Jieba&) = delete;
   Jieba& operator=(const Jieba&) = delete;
+
+  // The state of the facade, run-time changes included (see the top).
+  std::string Serialize() const {
+    std::string state;
+    limonp::ByteWriter out(state);
+    out.WriteRaw(std::string_view(kStateMagic, sizeof(kStateMagic)));
+    out.WriteU32(kStateFormat);
+    dictionary_.Save(out);
+    hmm_model_.Save(out);
+    keyword_extractor_.Save(out);
+    const std::vector<DictEdits::Entry> edits = Edits();
+    out.WriteU64(edits.size());
+    for (const DictEdits::Entry& entry : edits) {
+      out.WriteBytes(entry.word);
+      out.WriteU8(entry.removed ? 1 : 0);
+      out.WriteF64(entry.weight);
+      out.WriteBytes(entry.tag);
+    }
+    return state;
+  }
+
+  // A facade from a state written by Serialize. Throws limonp::StateError
+  // for bytes that are not such a state (or of another format), and
+  // std::invalid_argument for a changed word that is not UTF-8.
+  static std::unique_ptr<Jieba> Deserialize(std::string_view state) {
+    limonp::ByteReader in(state);
+    if (in.remaining() < sizeof(kStateMagic) ||
+        in.ReadRaw(sizeof(kStateMagic), "Jieba magic") !=
+            std::string_view(kStateMagic, sizeof(kStateMagic))) {
+      limonp::ThrowCorruptState("not a razoduviva Jieba state");
+    }
+    const uint32_t format = in.ReadU32("Jieba state format");
+    if (format != kStateFormat) {
+      throw limonp::StateError("Jieba state format " + std::to_string(format) +
+                               " is not supported; this build reads format " +
+                               std::to_string(kStateFormat));
+    }
+    std::unique_ptr<Jieba> facade(new Jieba(in));
+    const size_t count = in.ReadCount(8 + 1 + 8 + 8, "changed words");
+    std::vector<DictEdits::Entry> edits(count);
+    for (DictEdits::Entry& entry : edits) {
+      entry.word.assign(in.ReadBytes("changed word"));
+      const uint8_t removed = in.ReadU8("changed word flag");
+      if (removed > 1) {
+        limonp::ThrowCorruptState("changed word flag " + std::to_string(removed));
+      }
+      entry.removed = removed == 1;
+      entry.weight = in.ReadF64("changed word weight");
+      entry.tag.assign(in.ReadBytes("changed word tag"));
+      // Ascending and distinct, as Serialize writes them: one form per state.
+      if (&entry != &edits.front() && !((&entry)[-1].word < entry.word)) {
+        limonp::ThrowCorruptState("changed words out of order");
+      }
+    }
+    in.ExpectEnd();
+    if (!edits.empty()) {
+      facade->SetEdits(edits);
+    }
+    return facade;
+  }
 
   // Replaces `out` (a vector of WordSpan, Word or std::string) with the
   // words of `sentence` cut in `mode`; `hmm` false cuts with the dictionary
@@ -233,6 +303,20 @@ class Jieba {
   KeywordExtractor keyword_extractor_;
 
  private:
+  static constexpr char kStateMagic[] = "razoduviva.Jieba";  // with its NUL
+  static constexpr uint32_t kStateFormat = 1;
+
+  // The data of a state, read from `in` (after the magic and format).
+  explicit Jieba(limonp::ByteReader& in)
+      : dictionary_(in),
+        hmm_model_(in),
+        mp_segment_(&dictionary_),
+        hmm_segment_(&hmm_model_),
+        mix_segment_(&dictionary_, &hmm_model_),
+        full_segment_(&dictionary_),
+        query_segment_(&dictionary_, &hmm_model_),
+        keyword_extractor_(&dictionary_, &hmm_model_, in) {}
+
   // The dictionary and the segmenters one call reads.
   struct Segments {
     const DictTrie* dictionary;

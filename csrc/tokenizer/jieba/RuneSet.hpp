@@ -12,6 +12,7 @@
 // Contains calls are fine.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -100,6 +101,28 @@ class RuneSet {
 
   size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
+
+  // Every rune of the set, ascending.
+  std::vector<Rune> Sorted() const {
+    std::vector<Rune> runes;
+    runes.reserve(size_);
+    for (size_t word = 0; word < bitmap_.size(); ++word) {
+      for (uint64_t bits = bitmap_[word]; bits != 0; bits &= bits - 1) {
+        runes.push_back(static_cast<Rune>(word * 64 + static_cast<size_t>(__builtin_ctzll(bits))));
+      }
+    }
+    const size_t bitmapped = runes.size();
+    for (const Rune rune : slots_) {
+      if (rune != kEmpty) {
+        runes.push_back(rune);
+      }
+    }
+    if (has_empty_key_) {
+      runes.push_back(kEmpty);
+    }
+    std::sort(runes.begin() + static_cast<std::ptrdiff_t>(bitmapped), runes.end());
+    return runes;
+  }
 
  private:
   // No decoded rune reaches this value (the decoder's largest is 0x1FFFFF),

@@ -77,6 +77,30 @@ bool DecodeRunesInString(const char* s, size_t len, RuneVector& runes) {
   return true;
 }
 
+void EncodeRunes(const Rune* runes, size_t count, std::string& out) {
+  for (size_t k = 0; k < count; ++k) {
+    Rune rune = runes[k];
+    if (rune < 0x80) {
+      out.push_back(static_cast<char>(rune));
+      continue;
+    }
+    if (rune > 0x1FFFFF) {
+      rune = 0xFFFD;
+    }
+    if (rune < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (rune >> 6)));
+    } else if (rune < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (rune >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((rune >> 6) & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (rune >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((rune >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((rune >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (rune & 0x3F)));
+  }
+}
+
 void GetWordsFromWordRanges(std::string_view s, const std::vector<WordRange>& wrs,
                             std::vector<Word>& words) {
   for (const WordRange& range : wrs) {

@@ -2,8 +2,8 @@
 //
 // A UTF-8 text is decoded once into RuneStr records: each code point with its
 // byte and rune position. Segmenters work on runs of those records and return
-// WordRanges, which are cut back out of the source bytes as Words; there is
-// no encoder from runes back to UTF-8.
+// WordRanges, which are cut back out of the source bytes as Words.
+// EncodeRunes writes runes back as UTF-8 (for saved states only).
 //
 // All offsets are 32-bit, so a text must be shorter than 4 GiB
 // (MAX_TEXT_BYTES); the decoder refuses longer texts.
@@ -90,6 +90,11 @@ inline bool DecodeRunesInString(std::string_view s, RuneStrVector& runes) {
 inline bool DecodeRunesInString(std::string_view s, RuneVector& runes) {
   return DecodeRunesInString(s.data(), s.size(), runes);
 }
+
+// Appends the shortest UTF-8 form of each rune to `out`. The decoder reads
+// that form back as the same rune, for every rune it can produce (up to
+// 0x1FFFFF); larger values are written as U+FFFD.
+void EncodeRunes(const Rune* runes, size_t count, std::string& out);
 
 // Appends one Word per range of `wrs`, in order, to `words`; words already
 // there stay. The ranges must point into the records decoded from `s`.

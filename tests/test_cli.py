@@ -3,7 +3,9 @@ against the same work done in this process with the module."""
 
 import contextlib
 import json
+import logging
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -433,3 +435,32 @@ def test_interrupt_ends_quietly(threads):
         proc.send_signal(signal.SIGINT)
         assert proc.wait() == 130
         assert proc.stderr.read() == b""
+
+
+# ---------------------------------------------------------------------------
+# Native log records
+
+def test_records_of_a_load_that_succeeds_reach_standard_error_as_written(tmp_path):
+    user = tmp_path / "user.dict"
+    user.write_bytes(b"\xff\xfe 10 n\n\xe5\xa5\xbd\xe8\xaf\x8d\xe8\xaf\xad 10 n\n")
+    done = run("cut", "--user-dict", user, "好词语")
+    assert (done.returncode, done.stdout) == (0, "好词语\n")
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d csrc/\S+:\d+ ERROR Decode .* failed\.\n",
+                        done.stderr), done.stderr
+
+
+def test_main_puts_the_log_routing_back(tmp_path, capsys):
+    from razoduviva import cli
+
+    logger = logging.getLogger("razoduviva")
+    before = (list(logger.handlers), logger.level, logger.propagate)
+    for destination in ("silent", "stderr"):
+        previous = razoduviva.set_native_log(destination)
+        try:
+            assert cli.main(["cut", "--dict", str(tmp_path / "missing.dict"), "x"]) == 1
+            assert cli.main(["cut", "今天天气不错"]) == 0
+        finally:
+            assert razoduviva.set_native_log(previous) == destination
+        assert (list(logger.handlers), logger.level, logger.propagate) == before
+        out, err = capsys.readouterr()
+        assert out == "今天 天气 不错\n" and err.count("\n") == 1 and "missing.dict" in err

@@ -13,20 +13,23 @@ window of 2 * N blocks in flight; results come out in input order. Bytes that
 are not UTF-8 are read as U+FFFD. Failures are reported as one line on
 standard error and a non-zero exit status: 1 for a failed run, 2 for a bad
 command line, 130 after Ctrl-C, 141 when standard output is closed early.
+The log records of the native code reach standard error through the logger
+"razoduviva" (`_NativeLog`), held back while data loads.
 """
 
 import argparse
 import collections
 import concurrent.futures
+import contextlib
 import errno
 import json
+import logging
 import math
 import os
 import re
 import select
 import stat
 import sys
-import tempfile
 import time
 
 import razoduviva
@@ -56,43 +59,89 @@ class _Parser(argparse.ArgumentParser):
 
 
 # ---------------------------------------------------------------------------
-# Native standard error.
+# Native log records.
 
-class _HeldStderr:
-    """Holds back what native code writes to file descriptor 2 in the block.
+# The native level names, by logging level.
+_NATIVE_LEVELS = {logging.DEBUG: "DEBUG", logging.INFO: "INFO", logging.WARNING: "WARN",
+                  logging.ERROR: "ERROR", logging.CRITICAL: "FATAL"}
+
+
+def _native_line(record):
+    """A native record as the core writes it to standard error: time, source
+    file and line, level, message; a parser complaint is its text alone."""
+    message = record.getMessage()
+    if record.pathname == "<native>":  # a line of the JSON parser
+        return message
+    stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(record.created))
+    return "%s %s:%d %s %s" % (stamp, record.pathname, record.lineno,
+                               _NATIVE_LEVELS.get(record.levelno, record.levelname), message)
+
+
+class _NativeLog(logging.Handler):
+    """Writes the native log records of a run to standard error, one line
+    each, in the core's own form; main() routes them here (`routed`).
 
     The segmenter writes a FATAL record before it raises, and the JSON parser
     writes a line per problem before `load` fails; the command reports each
-    failure in one line of its own. So the records are passed on only when
-    the block ends without an exception, and dropped otherwise. Only for the
-    main thread while no worker runs: anything written to fd 2 in the
-    meantime is held too.
+    failure in one line of its own. So while data loads (`held`) the records
+    are held back, passed on when the block ends without an exception and
+    dropped otherwise. Records of worker threads may come at any time; the
+    handler's lock keeps their lines whole.
     """
 
-    def __enter__(self):
-        self._saved = None
-        try:
-            sys.stderr.flush()
-            saved = os.dup(2)
-        except (OSError, ValueError, AttributeError):
-            return self  # no standard error to hold back
-        self._file = tempfile.TemporaryFile()
-        os.dup2(self._file.fileno(), 2)
-        self._saved = saved
-        return self
+    def __init__(self):
+        super().__init__(logging.DEBUG)
+        self._held = None  # the lines held back, or None
 
-    def __exit__(self, exc_type, exc, tb):
-        if self._saved is None:
-            return False
-        os.dup2(self._saved, 2)
-        os.close(self._saved)
-        with self._file:
-            if exc_type is None:
-                self._file.seek(0)
-                held = self._file.read()
-                while held:
-                    held = held[os.write(2, held):]
-        return False
+    def emit(self, record):
+        line = _native_line(record)
+        if self._held is not None:
+            self._held.append(line)
+        else:
+            _write_stderr(line)
+
+    @contextlib.contextmanager
+    def held(self):
+        with self.lock:
+            self._held = []
+        try:
+            yield
+        except BaseException:
+            with self.lock:
+                self._held = None
+            raise
+        with self.lock:
+            lines, self._held = self._held, None
+            for line in lines:
+                _write_stderr(line)
+
+    @contextlib.contextmanager
+    def routed(self):
+        """Routes the native records of the process here for the block, and
+        puts the previous destination and logger settings back after it."""
+        logger = logging.getLogger(PROG)
+        level, propagate = logger.level, logger.propagate
+        logger.addHandler(self)
+        logger.setLevel(logging.DEBUG)  # the core filters nothing either
+        logger.propagate = False  # the lines are written here, not twice
+        try:
+            with razoduviva.native_log("logging"):
+                yield
+        finally:
+            logger.removeHandler(self)
+            logger.setLevel(level)
+            logger.propagate = propagate
+
+
+def _write_stderr(line):
+    try:
+        sys.stderr.write(line + "\n")
+        sys.stderr.flush()
+    except (OSError, ValueError, AttributeError):
+        pass  # no standard error to write to
+
+
+_NATIVE_LOG = _NativeLog()
 
 
 # ---------------------------------------------------------------------------
@@ -108,7 +157,7 @@ def _jieba(args):
         if value is not None:
             paths[key] = value
     try:
-        with _HeldStderr():
+        with _NATIVE_LOG.held():
             return razoduviva.Jieba(**paths)
     except OSError as e:
         raise CliError("cannot read data file %s: %s" % (
@@ -127,7 +176,7 @@ def _model(path):
         raise CliError("cannot read model %s: %s" % (path, e.strerror or e)) from None
     model = razoduviva.BM25()
     try:
-        with _HeldStderr():
+        with _NATIVE_LOG.held():
             model.load(text)
     except (RuntimeError, ValueError, IndexError, OverflowError) as e:
         raise CliError("%s is not a BM25 model file (%s)" % (path, e)) from None
@@ -648,7 +697,8 @@ def main(argv=None):
         args = parser.parse_args(argv)
         parser.error("choose a command: %s" % ", ".join(commands))
     try:
-        return args.func(args)
+        with _NATIVE_LOG.routed():
+            return args.func(args)
     except CliError as e:
         sys.stderr.write("%s: error: %s\n" % (PROG, e))
         return EXIT_FAILURE

@@ -3,7 +3,9 @@ against the same work done in this process with the module."""
 
 import contextlib
 import json
+import logging
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -52,9 +54,12 @@ def words(cut, line):
 # Help
 
 @pytest.mark.parametrize("command, expect", [
-    ([], ["cut", "train", "encode", "demo"]),
+    ([], ["cut", "keywords", "train", "encode", "demo"]),
     (["cut"], ["--search", "--sep", "--threads", "--dict", "--hmm", "--user-dict",
-               "--idf", "--stop-words", "--keep-space"]),
+               "--idf", "--stop-words", "--keep-space", "--mode", "--no-hmm", "--tag",
+               "--offsets"]),
+    (["keywords"], ["--top", "--weights", "--tags", "--sep", "--dict", "--idf",
+                    "--stop-words"]),
     (["train"], ["--output", "--b", "--k1", "--pretokenized", "--threads", "skipped"]),
     (["encode"], ["MODEL", "--query", "--pretokenized"]),
     (["demo"], ["--query", "--top"]),
@@ -126,6 +131,101 @@ def test_cut_a_line_longer_than_a_block(jieba, sample):
     stdin = "短句\n" + line + "\n最后一句"
     out = ok("cut", "--threads", "2", stdin=stdin).split("\n")
     assert out == ["短句", " ".join(words(jieba.cut, line)), "最后 一句", ""]
+
+
+# Lines that try the line splitting of a block: empty lines, white space at
+# either end or other than blanks, and words that full and search mode add
+# inside others.
+ODD_LINES = ["", "\t今天  天气 不错 ", "", "二氧化碳和北京大学", "中\x0b文\u3000", "hello world 你好"]
+
+CUT_OPTIONS = [  # (options, the output words of a line, from the module)
+    (["--mode", "search"], lambda j, s: j.cut_for_search(s)),
+    (["--no-hmm"], lambda j, s: j.cut(s, hmm=False)),
+    (["--mode", "full", "--no-hmm"], lambda j, s: j.cut_full(s)),
+    (["--tag", "--no-hmm"], lambda j, s: ["%s/%s" % p for p in j.tag(s, hmm=False)]),
+    (["--mode", "full", "--offsets", "--keep-space"],
+     lambda j, s: ["%s[%d:%d]" % t for t in j.tokenize(s, mode="full")]),
+    (["--search", "--offsets", "--no-hmm"],
+     lambda j, s: ["%s[%d:%d]" % t for t in j.tokenize(s, mode="search", hmm=False)]),
+    (["--tag", "--offsets"], lambda j, s: ["%s/%s[%d:%d]" % (w, tag, a, b) for (w, a, b), (_, tag)
+                                           in zip(j.tokenize(s), j.tag(s))]),
+]
+
+
+@pytest.mark.parametrize("options, expect", CUT_OPTIONS, ids=[" ".join(o) for o, _ in CUT_OPTIONS])
+def test_cut_options_give_the_modules_words_line_by_line(jieba, sample, options, expect):
+    # Several blocks cut on two threads give the words of each line cut alone;
+    # white-space words (whose output starts with them) only with --keep-space.
+    lines = [sample[i % len(sample)] if i % 50 else ODD_LINES[i // 50 % 6] for i in range(2400)]
+    stdin = "\n".join(lines) + "\n"
+    assert len(stdin.encode()) > 3 * 65536
+    expected = ["|".join(w for w in expect(jieba, line) if "--keep-space" in options
+                         or not w[0].isspace()) for line in lines]
+    assert ok("cut", "--threads", "2", "--sep", "|", *options, stdin=stdin).split("\n") == \
+        expected + [""]
+    assert ok("cut", "--sep", "|", *options, *ODD_LINES[1].split(" ")) == expected[50] + "\n"
+
+
+def test_cut_offsets_slice_the_line_as_read(sample):
+    lines = sample[:30] + ODD_LINES
+    out = ok("cut", "--mode", "full", "--offsets", "--sep", "|", "--keep-space",
+             stdin="\r\n".join(lines)).split("\n")
+    for line, words in zip(lines, out):
+        spans = [re.fullmatch(r"(.*)\[(\d+):(\d+)\]", w, re.S).groups()
+                 for w in words.split("|") if words]
+        assert all(line[int(s):int(e)] == w for w, s, e in spans)
+        # every code point of the line is in some word
+        assert set().union(*(range(int(s), int(e)) for _, s, e in spans)) == set(range(len(line)))
+    # Left-out blanks still count; so do bytes that are not UTF-8, as the
+    # U+FFFD read in their place.
+    done = subprocess.run([sys.executable, "-m", "razoduviva", "cut", "--offsets", "--tag"],
+                          input=b"\xff " + "北京\r\n".encode(),
+                          capture_output=True, env=ENV, timeout=300)
+    assert (done.returncode, done.stdout.decode(), done.stderr) == (0, "\ufffd/x[0:1] 北京/ns[2:4]\n", b"")
+
+
+# ---------------------------------------------------------------------------
+# keywords
+
+def test_keywords_worked_example():
+    # 北京 大学 的 学生 在 北京 学习: 的 and 在 are stop words, so five words
+    # count; 北京 twice at its idf, the others, missing from the idf table,
+    # once at the table's average idf; equal weights in order of the word.
+    with open(razoduviva.data.paths()["idf_path"], encoding="utf-8") as f:
+        idf = dict(line.split() for line in f)
+    assert "大学" not in idf and "学习" not in idf and "学生" not in idf
+    average = sum(map(float, idf.values())) / len(idf)
+    expected = [("大学", average / 5), ("学习", average / 5), ("学生", average / 5),
+                ("北京", 2 * float(idf["北京"]) / 5)]
+    text = "北京大学的学生在北京学习"
+    assert ok("keywords", "--weights", text) == " ".join("%s:%.4f" % kw for kw in expected) + "\n"
+    assert ok("keywords", "--top", "2", "--sep", ",", text) == "大学,学习\n"
+    assert ok("keywords", "--tags", "ns, v", "北京大学的学生", "在北京学习") == "学习 北京\n"
+
+
+def test_keywords_standard_input_line_by_line(jieba, sample):
+    lines = sample[:40] + ["", "  的 在 了", "今天北京天气不错"]
+    out = ok("keywords", "--top", "3", "--tags", "n,v", "--weights", stdin="\r\n".join(lines))
+    expected = [" ".join("%s:%.4f" % kw for kw in jieba.keywords(line, 3, with_weights=True,
+                                                                    tags={"n", "v"}))
+                for line in lines]
+    assert out.split("\n") == expected + [""]
+    assert expected[40] == expected[41] == "" and sum(map(bool, expected)) > 30
+
+
+@pytest.mark.parametrize("args, lines", [
+    (["cut", "--threads", "2", "--tag", "--offsets"],
+     [("今天天气不错", "今天/n[0:2] 天气/n[2:4] 不错/a[4:6]"), ("", ""), ("北京", "北京/ns[0:2]")]),
+    (["keywords", "--weights"], [("北京天气", "天气:7.2820 北京:3.2394"), ("", "")]),
+])
+def test_new_options_stream_each_line_before_the_input_ends(args, lines):
+    with spawn(*args) as proc:
+        for line, expected in lines:
+            proc.stdin.write((line + "\n").encode())
+            proc.stdin.flush()
+            assert proc.stdout.readline().decode() == expected + "\n"
+        proc.stdin.close()
+        assert proc.stdout.read() == b"" and proc.wait() == 0 and proc.stderr.read() == b""
 
 
 @contextlib.contextmanager
@@ -383,6 +483,12 @@ FAILURES = [
     (["cut", "--no-such-option"], "", 2, ["--no-such-option"]),
     (["encode"], None, 2, ["MODEL"]),
     (["demo", "--top", "-1"], None, 2, ["--top"]),
+    (["cut", "--search", "--mode", "full"], "", 2, ["--search", "--mode full"]),
+    (["cut", "--tag", "--mode", "full"], "", 2, ["--tag", "full"]),
+    (["cut", "--tag", "--search"], "", 2, ["--tag", "search"]),
+    (["keywords", "--tags", " , "], "", 2, ["--tags"]),
+    (["keywords", "--dict", "bad.dict", "x"], None, 1, ["bad.dict:1"]),
+    (["keywords", "--idf", "missing.idf"], "", 1, ["missing.idf", "No such file"]),
     (["frobnicate"], None, 2, ["frobnicate"]),
     ([], None, 2, ["command"]),
 ]
@@ -433,3 +539,32 @@ def test_interrupt_ends_quietly(threads):
         proc.send_signal(signal.SIGINT)
         assert proc.wait() == 130
         assert proc.stderr.read() == b""
+
+
+# ---------------------------------------------------------------------------
+# Native log records
+
+def test_records_of_a_load_that_succeeds_reach_standard_error_as_written(tmp_path):
+    user = tmp_path / "user.dict"
+    user.write_bytes(b"\xff\xfe 10 n\n\xe5\xa5\xbd\xe8\xaf\x8d\xe8\xaf\xad 10 n\n")
+    done = run("cut", "--user-dict", user, "好词语")
+    assert (done.returncode, done.stdout) == (0, "好词语\n")
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d csrc/\S+:\d+ ERROR Decode .* failed\.\n",
+                        done.stderr), done.stderr
+
+
+def test_main_puts_the_log_routing_back(tmp_path, capsys):
+    from razoduviva import cli
+
+    logger = logging.getLogger("razoduviva")
+    before = (list(logger.handlers), logger.level, logger.propagate)
+    for destination in ("silent", "stderr"):
+        previous = razoduviva.set_native_log(destination)
+        try:
+            assert cli.main(["cut", "--dict", str(tmp_path / "missing.dict"), "x"]) == 1
+            assert cli.main(["cut", "今天天气不错"]) == 0
+        finally:
+            assert razoduviva.set_native_log(previous) == destination
+        assert (list(logger.handlers), logger.level, logger.propagate) == before
+        out, err = capsys.readouterr()
+        assert out == "今天 天气 不错\n" and err.count("\n") == 1 and "missing.dict" in err

@@ -2,6 +2,8 @@
 
     python -m razoduviva demo
     python -m razoduviva cut 我们在北京学习中文
+    python -m razoduviva cut --tag --offsets < corpus.txt
+    python -m razoduviva keywords --top 5 --weights < corpus.txt
     python -m razoduviva train corpus.txt -o model.json --threads 2
     python -m razoduviva encode model.json --query 北京的大学
 
@@ -13,20 +15,24 @@ window of 2 * N blocks in flight; results come out in input order. Bytes that
 are not UTF-8 are read as U+FFFD. Failures are reported as one line on
 standard error and a non-zero exit status: 1 for a failed run, 2 for a bad
 command line, 130 after Ctrl-C, 141 when standard output is closed early.
+The log records of the native code reach standard error through the logger
+"razoduviva" (`_NativeLog`), held back while data loads.
 """
 
 import argparse
 import collections
 import concurrent.futures
+import contextlib
 import errno
+import functools
 import json
+import logging
 import math
 import os
 import re
 import select
 import stat
 import sys
-import tempfile
 import time
 
 import razoduviva
@@ -56,43 +62,89 @@ class _Parser(argparse.ArgumentParser):
 
 
 # ---------------------------------------------------------------------------
-# Native standard error.
+# Native log records.
 
-class _HeldStderr:
-    """Holds back what native code writes to file descriptor 2 in the block.
+# The native level names, by logging level.
+_NATIVE_LEVELS = {logging.DEBUG: "DEBUG", logging.INFO: "INFO", logging.WARNING: "WARN",
+                  logging.ERROR: "ERROR", logging.CRITICAL: "FATAL"}
+
+
+def _native_line(record):
+    """A native record as the core writes it to standard error: time, source
+    file and line, level, message; a parser complaint is its text alone."""
+    message = record.getMessage()
+    if record.pathname == "<native>":  # a line of the JSON parser
+        return message
+    stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(record.created))
+    return "%s %s:%d %s %s" % (stamp, record.pathname, record.lineno,
+                               _NATIVE_LEVELS.get(record.levelno, record.levelname), message)
+
+
+class _NativeLog(logging.Handler):
+    """Writes the native log records of a run to standard error, one line
+    each, in the core's own form; main() routes them here (`routed`).
 
     The segmenter writes a FATAL record before it raises, and the JSON parser
     writes a line per problem before `load` fails; the command reports each
-    failure in one line of its own. So the records are passed on only when
-    the block ends without an exception, and dropped otherwise. Only for the
-    main thread while no worker runs: anything written to fd 2 in the
-    meantime is held too.
+    failure in one line of its own. So while data loads (`held`) the records
+    are held back, passed on when the block ends without an exception and
+    dropped otherwise. Records of worker threads may come at any time; the
+    handler's lock keeps their lines whole.
     """
 
-    def __enter__(self):
-        self._saved = None
-        try:
-            sys.stderr.flush()
-            saved = os.dup(2)
-        except (OSError, ValueError, AttributeError):
-            return self  # no standard error to hold back
-        self._file = tempfile.TemporaryFile()
-        os.dup2(self._file.fileno(), 2)
-        self._saved = saved
-        return self
+    def __init__(self):
+        super().__init__(logging.DEBUG)
+        self._held = None  # the lines held back, or None
 
-    def __exit__(self, exc_type, exc, tb):
-        if self._saved is None:
-            return False
-        os.dup2(self._saved, 2)
-        os.close(self._saved)
-        with self._file:
-            if exc_type is None:
-                self._file.seek(0)
-                held = self._file.read()
-                while held:
-                    held = held[os.write(2, held):]
-        return False
+    def emit(self, record):
+        line = _native_line(record)
+        if self._held is not None:
+            self._held.append(line)
+        else:
+            _write_stderr(line)
+
+    @contextlib.contextmanager
+    def held(self):
+        with self.lock:
+            self._held = []
+        try:
+            yield
+        except BaseException:
+            with self.lock:
+                self._held = None
+            raise
+        with self.lock:
+            lines, self._held = self._held, None
+            for line in lines:
+                _write_stderr(line)
+
+    @contextlib.contextmanager
+    def routed(self):
+        """Routes the native records of the process here for the block, and
+        puts the previous destination and logger settings back after it."""
+        logger = logging.getLogger(PROG)
+        level, propagate = logger.level, logger.propagate
+        logger.addHandler(self)
+        logger.setLevel(logging.DEBUG)  # the core filters nothing either
+        logger.propagate = False  # the lines are written here, not twice
+        try:
+            with razoduviva.native_log("logging"):
+                yield
+        finally:
+            logger.removeHandler(self)
+            logger.setLevel(level)
+            logger.propagate = propagate
+
+
+def _write_stderr(line):
+    try:
+        sys.stderr.write(line + "\n")
+        sys.stderr.flush()
+    except (OSError, ValueError, AttributeError):
+        pass  # no standard error to write to
+
+
+_NATIVE_LOG = _NativeLog()
 
 
 # ---------------------------------------------------------------------------
@@ -108,7 +160,7 @@ def _jieba(args):
         if value is not None:
             paths[key] = value
     try:
-        with _HeldStderr():
+        with _NATIVE_LOG.held():
             return razoduviva.Jieba(**paths)
     except OSError as e:
         raise CliError("cannot read data file %s: %s" % (
@@ -127,7 +179,7 @@ def _model(path):
         raise CliError("cannot read model %s: %s" % (path, e.strerror or e)) from None
     model = razoduviva.BM25()
     try:
-        with _HeldStderr():
+        with _NATIVE_LOG.held():
             model.load(text)
     except (RuntimeError, ValueError, IndexError, OverflowError) as e:
         raise CliError("%s is not a BM25 model file (%s)" % (path, e)) from None
@@ -198,29 +250,46 @@ def _text(block):
 _SPACE = re.compile(r"[^\S\n]")
 
 
-def _words_by_line(cut, text, keep_space=False):
-    """The words of each line of `text` (lines joined by line feeds).
+def _split_lines(items, words, count):
+    """The items of a segmentation of `count` lines joined by line feeds, cut
+    at its line-feed words (words[i] is the word of items[i]): a list of the
+    items of each line, or None when the line feeds are not words of their
+    own (not expected).
 
-    The block is cut in one call: a line feed separates words and comes back
-    as a word of its own, so the words between two line feeds are the words
-    of that line, and one call per block instead of one per line saves
-    calls and lets the cut run longer without the interpreter lock.
+    In every mode a line feed separates words and comes back as a word of its
+    own, with the words of the lines on either side of it: no word spans it,
+    and the words that full and search mode add inside a longer word stay
+    beside that word. So the words between two line feeds are the words of
+    that line, and one call per block of lines gives what one call per line
+    would, in fewer calls, the segmenter running longer without the
+    interpreter lock.
     """
-    words = cut(text)
-    lines = text.split("\n")
     out = []
     start = 0
     index = words.index
     try:
-        for _ in range(len(lines) - 1):
+        for _ in range(count - 1):
             end = index("\n", start)
-            out.append(words[start:end])
+            out.append(items[start:end])
             start = end + 1
-    except ValueError:  # fewer line feeds than lines: not expected
-        return [_drop_space(cut(line), keep_space) for line in lines]
-    out.append(words[start:])
-    if "\n" in out[-1]:  # more line feeds than lines: not expected
-        return [_drop_space(cut(line), keep_space) for line in lines]
+    except ValueError:  # fewer line feeds than lines
+        return None
+    try:
+        index("\n", start)
+        return None  # more line feeds than lines
+    except ValueError:
+        pass
+    out.append(items[start:])
+    return out
+
+
+def _words_by_line(cut, text, keep_space=False):
+    """The words of each line of `text` (lines joined by line feeds), cut as
+    one block (see _split_lines)."""
+    words = cut(text)
+    out = _split_lines(words, words, text.count("\n") + 1)
+    if out is None:
+        return [_drop_space(cut(line), keep_space) for line in text.split("\n")]
     if not keep_space:
         # Only a line with white space can give a white-space word: find
         # those lines from the white space in the block.
@@ -231,6 +300,25 @@ def _words_by_line(cut, text, keep_space=False):
             if line != done:
                 out[line] = [w for w in out[line] if not w.isspace()]
                 done = line
+    return out
+
+
+def _items_by_line(segment, text):
+    """segment(text), a list of tuples whose first member is a word, as the
+    tuples of each line of `text` with the offset of the line in the text:
+    [(offset, tuples), ...]. The block is segmented in one call where it
+    can be (see _split_lines); offsets in the tuples minus the line's offset
+    are offsets in the line."""
+    items = segment(text)
+    lines = text.split("\n")
+    split = _split_lines(items, [item[0] for item in items], len(lines))
+    if split is None:
+        return [(0, segment(line)) for line in lines]
+    out = []
+    at = 0
+    for line, line_items in zip(lines, split):
+        out.append((at, line_items))
+        at += len(line) + 1
     return out
 
 
@@ -322,17 +410,70 @@ def _write(data):
 # ---------------------------------------------------------------------------
 # cut
 
+MODES = ("default", "search", "full")
+
+
+def _cut_function(jieba, mode="default", hmm=True):
+    """The Jieba method that cuts in `mode`."""
+    if mode == "full":  # dictionary words only: no HMM to turn off
+        return jieba.cut_full
+    cut = jieba.cut_for_search if mode == "search" else jieba.cut
+    return cut if hmm else functools.partial(cut, hmm=False)
+
+
 def _lines_tokens(args, jieba):
-    """A function from a text of lines to the tokens of each line."""
+    """A function from a text of lines to the tokens of each line, for the
+    commands that train and encode."""
     if getattr(args, "pretokenized", False):
         return lambda text: [line.split() for line in text.split("\n")]
-    cut = jieba.cut_for_search if getattr(args, "search", False) else jieba.cut
-    keep_space = getattr(args, "keep_space", False)
-    return lambda text: _words_by_line(cut, text, keep_space)
+    return functools.partial(_words_by_line, jieba.cut)
+
+
+def _check_cut(args):
+    """Settles the mode of `cut` (--mode, or --search) in args.mode; a usage
+    error message for options that do not go together."""
+    if args.search and args.mode not in (None, "search"):
+        return "--search is --mode search: not with --mode %s" % args.mode
+    args.mode = "search" if args.search else args.mode or "default"
+    if args.tag and args.mode != "default":
+        return "--tag tags the words of the default mode: not with --mode %s" % args.mode
+    return None
+
+
+def _lines_words(args, jieba):
+    """A function from a text of lines to the output words of each line:
+    words, word/tag, word[start:end] or word/tag[start:end]."""
+    mode, hmm, keep_space = args.mode, not args.no_hmm, args.keep_space
+    if not (args.tag or args.offsets):
+        cut = _cut_function(jieba, mode, hmm)
+        return lambda text: _words_by_line(cut, text, keep_space)
+    if args.tag and args.offsets:
+        def segment(text):
+            # The tags and the offsets of the same default cut, word by word.
+            tokens = jieba.tokenize(text, hmm=hmm)
+            tagged = jieba.tag(text, hmm=hmm)
+            if [w for w, _, _ in tokens] != [w for w, _ in tagged]:
+                raise RuntimeError("tag and tokenize cut differently")
+            return [token + (tag,) for token, (_, tag) in zip(tokens, tagged)]
+
+        def show(item, at):
+            return "%s/%s[%d:%d]" % (item[0], item[3], item[1] - at, item[2] - at)
+    elif args.tag:
+        segment = functools.partial(jieba.tag, hmm=hmm)
+
+        def show(item, at):
+            return item[0] + "/" + item[1]
+    else:
+        segment = functools.partial(jieba.tokenize, mode=mode, hmm=hmm)
+
+        def show(item, at):
+            return "%s[%d:%d]" % (item[0], item[1] - at, item[2] - at)
+    return lambda text: [[show(item, at) for item in items if keep_space or not item[0].isspace()]
+                         for at, items in _items_by_line(segment, text)]
 
 
 def cmd_cut(args):
-    tokens = _lines_tokens(args, _jieba(args))
+    tokens = _lines_words(args, _jieba(args))
     sep = args.sep
 
     def cut_text(text):
@@ -344,6 +485,30 @@ def cmd_cut(args):
         return 0
     blocks = _line_blocks(sys.stdin.buffer, mark_waits=True)
     for out in _ordered(lambda block: cut_text(_text(block)), blocks, args.threads):
+        _write(out)
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# keywords
+
+def cmd_keywords(args):
+    jieba = _jieba(args)
+    sep, top, weights, tags = args.sep, args.top, args.weights, args.tags
+
+    def line_keywords(line):
+        found = jieba.keywords(line, top, with_weights=weights, tags=tags)
+        return sep.join("%s:%.4f" % pair for pair in found) if weights else sep.join(found)
+
+    def keywords_text(text):
+        return ("\n".join(map(line_keywords, text.split("\n"))) + "\n").encode("utf-8")
+
+    if args.text:
+        # One line, whatever the arguments hold.
+        _write((line_keywords(" ".join(args.text)) + "\n").encode("utf-8"))
+        return 0
+    blocks = _line_blocks(sys.stdin.buffer, mark_waits=True)
+    for out in _ordered(lambda block: keywords_text(_text(block)), blocks, 1):
         _write(out)
     return 0
 
@@ -547,6 +712,13 @@ def _ranged_float(low, high=None):
     return convert
 
 
+def _tag_set(text):
+    tags = frozenset(tag.strip() for tag in text.split(",")) - {""}
+    if not tags:
+        raise argparse.ArgumentTypeError("no tag in %r" % text)
+    return tags
+
+
 def build_parser():
     data = _Parser(add_help=False)
     files = data.add_argument_group(
@@ -575,12 +747,45 @@ def build_parser():
                     "line (in input order, also with --threads), its words joined by SEP. "
                     "White-space words are left out unless --keep-space.")
     p.add_argument("text", nargs="*", metavar="TEXT", help="text to cut (default: standard input)")
-    p.add_argument("--search", action="store_true",
-                   help="search mode: add the 2- and 3-character words inside longer words")
+    p.add_argument("--mode", choices=MODES,
+                   help="default: the most probable words; search: those and the 2- and "
+                        "3-character dictionary words inside longer ones; full: every "
+                        "dictionary word in the text, overlapping ones too (default: default)")
+    p.add_argument("--search", action="store_true", help="the same as --mode search")
+    p.add_argument("--no-hmm", action="store_true",
+                   help="cut with the dictionary alone, without the HMM for the characters "
+                        "it does not know (full mode never uses the HMM: there --no-hmm "
+                        "changes nothing)")
+    p.add_argument("--tag", action="store_true",
+                   help="print each word as WORD/TAG, with its part-of-speech tag "
+                        "(default mode only)")
+    p.add_argument("--offsets", action="store_true",
+                   help="print each word as WORD[START:END] (WORD/TAG[START:END] with "
+                        "--tag): its offsets in its line, in code points of the line as "
+                        "read, so that line[START:END] is WORD; left-out white space "
+                        "counts too")
     p.add_argument("--sep", default=" ", help="separator between words (default: a blank)")
     p.add_argument("--keep-space", action="store_true",
                    help="keep the white-space words (blank, tab) the segmenter returns")
-    p.set_defaults(func=cmd_cut)
+    p.set_defaults(func=cmd_cut, check=_check_cut)
+
+    p = commands.add_parser(
+        "keywords", parents=[data], help="the keywords of each line, by TF-IDF",
+        description="Print the keywords of text, highest TF-IDF weight first: of the TEXT "
+                    "arguments as one line, or else of each line of standard input, "
+                    "streaming, one output line per input line (an empty one when a line "
+                    "has no keyword). Stop words and one-character words are not keywords.")
+    p.add_argument("text", nargs="*", metavar="TEXT",
+                   help="text to read (default: standard input)")
+    p.add_argument("--top", type=_positive_int, default=20, metavar="N",
+                   help="keywords per line, at most (default: %(default)s)")
+    p.add_argument("--weights", action="store_true",
+                   help="print each keyword as WORD:WEIGHT, the weight with 4 decimals")
+    p.add_argument("--tags", type=_tag_set, metavar="TAG,...",
+                   help="count only the words with one of these part-of-speech tags, "
+                        "e.g. n,ns,v (default: all words)")
+    p.add_argument("--sep", default=" ", help="separator between keywords (default: a blank)")
+    p.set_defaults(func=cmd_keywords)
 
     p = commands.add_parser(
         "train", parents=[threads, data], help="train a BM25 model on a corpus",
@@ -647,8 +852,13 @@ def main(argv=None):
     else:
         args = parser.parse_args(argv)
         parser.error("choose a command: %s" % ", ".join(commands))
+    check = getattr(args, "check", None)
+    problem = check(args) if check else None
+    if problem:
+        commands[argv[0]].error(problem)
     try:
-        return args.func(args)
+        with _NATIVE_LOG.routed():
+            return args.func(args)
     except CliError as e:
         sys.stderr.write("%s: error: %s\n" % (PROG, e))
         return EXIT_FAILURE

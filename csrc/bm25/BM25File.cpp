@@ -1,138 +1,19 @@
 // The model file: BM25::to_json, BM25::dump and BM25::load.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <utility>
-#include <vector>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bm25/BM25.hpp"
 #include "json/JSON.hpp"
+#include "tokenizer/limonp/FileUtil.hpp"
 
 namespace kelp::typing::text {
 
 namespace {
 
 using json::JSON;
-
-[[noreturn]] void DumpFailed(const char* what, int error = 0) {
-  std::string message = "Failed to dump: ";
-  message += what;
-  if (error != 0) {
-    message += ": ";
-    message += std::strerror(error);
-  }
-  throw std::runtime_error(message);
-}
-
-// Writes all of `text` to `fd`; false with errno set on failure.
-bool WriteAll(int fd, const std::string& text) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-void WriteAndClose(int fd, const std::string& text, const std::string& temp) {
-  if (!WriteAll(fd, text)) {
-    const int error = errno;
-    ::close(fd);
-    if (!temp.empty()) {
-      ::unlink(temp.c_str());
-    }
-    DumpFailed("Unable to write file", error);
-  }
-  if (::close(fd) != 0) {
-    const int error = errno;
-    if (!temp.empty()) {
-      ::unlink(temp.c_str());
-    }
-    DumpFailed("Unable to close file", error);
-  }
-}
-
-// Opening the path for writing and writing it in place: for targets that
-// are not regular files (a device, a pipe) and for a folder where no new
-// file can be made.
-void WriteInPlace(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    DumpFailed("Unable to open file");
-  }
-  WriteAndClose(fd, text, std::string());
-}
-
-// Writes `text` to a new file beside `path` and renames it over `path`, so
-// that readers see either the old file whole or the new one whole.
-void ReplaceFile(const std::string& path, const std::string& text) {
-  std::string target = path;
-  struct stat status;
-  // A symbolic link is written through, as opening it would: the link stays.
-  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-      WriteInPlace(path, text);  // a dangling link: let open create its target
-      return;
-    }
-    target = resolved;
-    std::free(resolved);
-  }
-  const bool exists = ::stat(target.c_str(), &status) == 0;
-  if (exists) {
-    if (S_ISDIR(status.st_mode) || ::access(target.c_str(), W_OK) != 0) {
-      DumpFailed("Unable to open file");
-    }
-    if (!S_ISREG(status.st_mode)) {
-      WriteInPlace(target, text);
-      return;
-    }
-  }
-
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    // Mode 0666 before the umask, as a plain open for writing would give.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
-      break;
-    }
-  }
-  if (fd < 0) {
-    if (exists) {
-      WriteInPlace(target, text);  // the folder is closed to new files
-      return;
-    }
-    DumpFailed("Unable to open file");
-  }
-  if (exists) {
-    ::fchmod(fd, status.st_mode & 07777);  // keep the replaced file's mode
-  }
-  WriteAndClose(fd, text, temp);
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    DumpFailed("Unable to replace file", error);
-  }
-}
 
 const JSON* FindMember(const JSON& root, const char* name) {
   const JSON::ObjectMap& members = root.Members();
@@ -162,7 +43,7 @@ void BM25::dump(const std::string& path) const {
   if (path.find('\0') != std::string::npos) {
     throw std::invalid_argument("Failed to dump: embedded null byte in path");
   }
-  ReplaceFile(path, to_json());
+  limonp::ReplaceFile(path, to_json(), "Failed to dump: ");
 }
 
 void BM25::load(std::string_view json_data) {

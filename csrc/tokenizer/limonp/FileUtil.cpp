@@ -1,11 +1,78 @@
 #include "tokenizer/limonp/FileUtil.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace kelp::typing::text::limonp {
+
+namespace {
+
+[[noreturn]] void WriteFailed(const char* prefix, const char* what, int error = 0) {
+  std::string message = prefix;
+  message += what;
+  if (error != 0) {
+    message += ": ";
+    message += std::strerror(error);
+  }
+  throw std::runtime_error(message);
+}
+
+// Writes all of `text` to `fd`; false with errno set on failure.
+bool WriteAll(int fd, const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void WriteAndClose(int fd, const std::string& text, const std::string& temp, const char* prefix) {
+  if (!WriteAll(fd, text)) {
+    const int error = errno;
+    ::close(fd);
+    if (!temp.empty()) {
+      ::unlink(temp.c_str());
+    }
+    WriteFailed(prefix, "Unable to write file", error);
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    if (!temp.empty()) {
+      ::unlink(temp.c_str());
+    }
+    WriteFailed(prefix, "Unable to close file", error);
+  }
+}
+
+// Opening the path for writing and writing it in place: for targets that
+// are not regular files (a device, a pipe) and for a folder where no new
+// file can be made.
+void WriteInPlace(const std::string& path, const std::string& text, const char* prefix) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    WriteFailed(prefix, "Unable to open file");
+  }
+  WriteAndClose(fd, text, std::string(), prefix);
+}
+
+}  // namespace
 
 int OpenInputFile(const std::string& path, std::ifstream& ifs) {
   struct stat info {};
@@ -56,6 +123,59 @@ int ReadAll(std::ifstream& ifs, std::string& content) {
     return 0;
   }
   return errno != 0 ? errno : EIO;
+}
+
+void ReplaceFile(const std::string& path, const std::string& text, const char* prefix) {
+  std::string target = path;
+  struct stat status;
+  // A symbolic link is written through, as opening it would: the link stays.
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+      WriteInPlace(path, text, prefix);  // a dangling link: let open create its target
+      return;
+    }
+    target = resolved;
+    std::free(resolved);
+  }
+  const bool exists = ::stat(target.c_str(), &status) == 0;
+  if (exists) {
+    if (S_ISDIR(status.st_mode) || ::access(target.c_str(), W_OK) != 0) {
+      WriteFailed(prefix, "Unable to open file");
+    }
+    if (!S_ISREG(status.st_mode)) {
+      WriteInPlace(target, text, prefix);
+      return;
+    }
+  }
+
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    // Mode 0666 before the umask, as a plain open for writing would give.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      break;
+    }
+  }
+  if (fd < 0) {
+    if (exists) {
+      WriteInPlace(target, text, prefix);  // the folder is closed to new files
+      return;
+    }
+    WriteFailed(prefix, "Unable to open file");
+  }
+  if (exists) {
+    ::fchmod(fd, status.st_mode & 07777);  // keep the replaced file's mode
+  }
+  WriteAndClose(fd, text, temp, prefix);
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    WriteFailed(prefix, "Unable to replace file", error);
+  }
 }
 
 }  // namespace kelp::typing::text::limonp

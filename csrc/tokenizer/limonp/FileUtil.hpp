@@ -1,4 +1,5 @@
-// Opening data files for reading, with the reason of a failure.
+// Opening data files for reading, with the reason of a failure, and
+// writing a file whole or not at all.
 #pragma once
 
 #include <fstream>
@@ -18,5 +19,16 @@ int OpenInputFile(const std::string& path, std::ifstream& ifs);
 // value of a read error (EIO when the system gave none); `content` then
 // holds what was read before it.
 int ReadAll(std::ifstream& ifs, std::string& content);
+
+// Writes `text` at `path` whole or not at all: into a new file beside it,
+// which is then renamed over it, so that readers see either the old file
+// whole or the new one whole; the replaced file's mode is kept, and a
+// symbolic link is written through. Where no new file can be made (a
+// folder closed to new files) or the target is not a regular file (a
+// device, a pipe), it writes in place. Throws std::runtime_error whose
+// message is `prefix` followed by "Unable to open file" (no reason added),
+// or by "Unable to write file", "Unable to close file" or "Unable to
+// replace file" with ": " and the system's reason.
+void ReplaceFile(const std::string& path, const std::string& text, const char* prefix);
 
 }  // namespace kelp::typing::text::limonp

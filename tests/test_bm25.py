@@ -292,3 +292,18 @@ def test_randomised_against_the_reference(seed):
         assert list(got) == list(want)
         for key in want:
             assert got[key] == pytest.approx(want[key], rel=1e-9, abs=1e-12)
+
+
+def test_a_loaded_model_trains_on_with_the_average_of_all_documents(tmp_path):
+    # Documents of 1, 2 and 4 tokens (the file says 2.333333), then one of
+    # 5: the average is 3, and a document of 3 tokens has K = k1.
+    model = BM25(0.75, 1.2)
+    for doc in (["a"], ["a", "b"], ["a", "b", "c", "d"]):
+        model.train(doc)
+    path = tmp_path / "m.json"
+    model.dump(str(path))
+    loaded = BM25()
+    loaded.load(path.read_text(encoding="utf-8"))
+    loaded.train(["e", "f", "g", "h", "i"])
+    assert loaded.encode_document(["x", "y", "z"]) == {t: 1 / (1.2 + 1) for t in "xyz"}
+

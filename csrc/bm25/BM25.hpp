@@ -18,7 +18,8 @@
 //
 // The model file is the JSON text written by dump() and read by load():
 // "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->
-// count) and "_k1". The running total length is not saved.
+// count) and "_k1". The running total length is not saved; load takes the
+// one the file implies, average times count.
 //
 // The state written by serialize() and read by deserialize() is the exact
 // model, for pickling: unlike the model file it keeps every double bit for
@@ -99,7 +100,10 @@ class BM25 {
   // Reads a model file's text. Every member is read and checked before the
   // model changes, so a failure leaves the model exactly as it was. Token
   // counts merge into the current ones (tokens absent from the text keep
-  // their counts); the running total length is kept. Throws
+  // their counts). The running total length becomes the one the file
+  // implies, round(average * count) clamped to 0..INT64_MAX, so that
+  // training on averages over the loaded documents too (to the file's six
+  // decimals of the average). Throws
   // std::runtime_error with "json data should not be empty" or "load <member>
   // failed", and passes through the parser's std::invalid_argument and
   // std::out_of_range.

@@ -35,8 +35,10 @@ class BM25:
     def load(self, arg0: str | bytes, /) -> None:
         """Reads a model from the text that dump wrote (not from a path).
 
-        Token counts merge into the current ones. Every member is checked
-        before the model changes, so a failed load leaves it unchanged:
+        Token counts merge into the current ones; the document count and the
+        average length are the file's, and training afterwards averages over
+        the loaded documents too. Every member is checked before the model
+        changes, so a failed load leaves it unchanged:
         RuntimeError for empty text, text that is not JSON, or a missing member
         or wrong kind of value ("load b failed" and the like); IndexError for a
         number out of range, ValueError for one with no digits.

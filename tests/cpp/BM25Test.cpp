@@ -149,7 +149,9 @@ TEST(BM25TrainTest, CountsStopAtTheLargestValueInsteadOfWrapping) {
   EXPECT_EQ(CountOf(model, "b"), 1);
   EXPECT_EQ(CountOf(model, "9"), INT64_MAX);
   EXPECT_EQ(model.doc_count(), INT64_MAX);
-  EXPECT_EQ(model.doc_total_length(), 6);
+  // The file implies 2.5 * INT64_MAX tokens in all: the total starts, and
+  // stays, at the limit too.
+  EXPECT_EQ(model.doc_total_length(), INT64_MAX);
   EXPECT_GT(model.idf("b"), 40.0);  // ln((2^63) / 1.5)
 }
 
@@ -383,7 +385,7 @@ TEST(BM25FileTest, LoadReproducesTheExample) {
   EXPECT_EQ(model.k1(), 1.2);
   EXPECT_EQ(model.doc_count(), 2);
   EXPECT_EQ(model.doc_length_average(), 2.5);
-  EXPECT_EQ(model.doc_total_length(), 0);  // not in the file
+  EXPECT_EQ(model.doc_total_length(), 5);  // not in the file: 2.5 * 2
   EXPECT_EQ(model.to_json(), EXAMPLE_FILE);
 }
 
@@ -393,10 +395,11 @@ TEST(BM25FileTest, LoadMergesIntoTheCurrentCounts) {
   model.load(EXAMPLE_FILE);
   EXPECT_EQ(CountOf(model, "a"), 2);
   EXPECT_EQ(CountOf(model, "z"), 2);
-  EXPECT_EQ(model.doc_total_length(), 3);
+  // The file's two documents of 2.5 tokens replace the one trained before.
+  EXPECT_EQ(model.doc_total_length(), 5);
   model.train(Strings{"q"});
   EXPECT_EQ(model.doc_count(), 3);
-  EXPECT_EQ(model.doc_length_average(), 4.0 / 3.0);
+  EXPECT_EQ(model.doc_length_average(), 6.0 / 3.0);
 }
 
 TEST(BM25FileTest, FailedLoadLeavesTheModelAsItWas) {
@@ -825,6 +828,49 @@ TEST(BM25StateTest, EveryTruncatedStateIsAStateError) {
       EXPECT_THROW(BM25::deserialize(std::string_view(state).substr(0, size)), StateError)
           << size;
     }
+  }
+}
+
+// --- The total length a loaded file implies ---------------------------
+
+TEST(BM25LoadTotalTest, TrainingAfterLoadAveragesOverEveryDocument) {
+  BM25 model;
+  model.train(Strings{"a"});
+  model.train(Strings{"a", "b"});
+  model.train(Strings{"a", "b", "c", "d"});  // average 7 / 3, written 2.333333
+  BM25 loaded;
+  loaded.load(model.to_json());
+  EXPECT_EQ(loaded.doc_total_length(), 7);
+  loaded.train(Strings{"e", "f", "g", "h", "i"});
+  model.train(Strings{"e", "f", "g", "h", "i"});
+  EXPECT_EQ(loaded.doc_length_average(), 3.0);
+  ExpectSameModel(loaded, model);
+}
+
+TEST(BM25LoadTotalTest, ImpliedTotalIsRoundedAndClamped) {
+  const struct {
+    const char* count;
+    const char* average;
+    std::int64_t total;
+  } cases[] = {
+      {"3", "2.333333", 7},
+      {"2", "0.2", 0},
+      {"2", "0.25", 1},  // 0.5 rounds away from zero
+      {"0", "5.0", 0},
+      {"-4", "2.5", 0},  // no total length is negative
+      {"4", "-2.5", 0},
+      {"9223372036854775807", "1.0", INT64_MAX},
+      {"1000", "1e300", INT64_MAX},
+      {"4503599627370496", "2.0", 9007199254740992},
+  };
+  for (const auto& c : cases) {
+    BM25 model;
+    model.train(Strings{"a", "b", "c"});
+    model.load(std::string("{\"_b\": 0.75, \"_k1\": 1.2, \"_doc_count\": ") + c.count +
+               ", \"_doc_length_average\": " + c.average + "}");
+    EXPECT_EQ(model.doc_total_length(), c.total) << c.count << " * " << c.average;
+    // Every loaded model has a state that restores.
+    EXPECT_EQ(BM25::deserialize(model.serialize()).serialize(), model.serialize());
   }
 }
 

@@ -18,6 +18,12 @@ with -DRAZODUVIVA_BUILD_BENCHMARKS=ON); see split() for the method.
 Dump and load of a model with 1,000,000 distinct tokens each run in a fresh
 interpreter; peak memory is the rise of the resident-set high-water mark
 over the operation (reset through /proc/self/clear_refs where allowed).
+
+Merge (--only merge) adds one model of --merge-tokens distinct tokens
+(1,000,000 by default) to another of as many, half of them shared, and
+compares the time with two ways to the same result measured in the same
+run: training the second model's documents again, and adding its counts
+into a dict of the first's in plain Python.
 """
 
 import argparse
@@ -25,6 +31,7 @@ import gc
 import json
 import math
 import os
+import pickle
 import subprocess
 import sys
 import tempfile
@@ -307,12 +314,85 @@ def file_ops(tokens):
     os.rmdir(folder)
 
 
+def merge_ops(tokens, repeat):
+    """BM25.merge of two models of `tokens` distinct tokens each, half shared."""
+    def documents(first, last):
+        # Documents of 1,000 distinct tokens each, as build() makes them.
+        block = 1000
+        return [[("t%d" % i) if i % 2 else ("词%d" % i) for i in range(start, min(start + block, last))]
+                for start in range(first, last, block)]
+
+    half = tokens // 2
+    docs_a, docs_b = documents(0, tokens), documents(half, half + tokens)
+    a, b = razoduviva.BM25(), razoduviva.BM25()
+    for doc in docs_a:
+        a.train(doc)
+    for doc in docs_b:
+        b.train(doc)
+    a_state = pickle.dumps(a)
+    print(f"merge: two models of {tokens} distinct tokens, {tokens - half} shared, "
+          f"{tokens + half} in the result")
+
+    def best_of(run):
+        """The best time of run(copy of a) over `repeat` fresh copies, and the last copy."""
+        times = []
+        for _ in range(repeat):
+            model = pickle.loads(a_state)
+            gc.collect()
+            start = time.perf_counter()
+            run(model)
+            times.append(time.perf_counter() - start)
+        return min(times), model
+
+    t_merge, merged = best_of(lambda model: model.merge(b))
+
+    def train_again(model):
+        for doc in docs_b:
+            model.train(doc)
+
+    t_train, retrained = best_of(train_again)
+    assert pickle.dumps(merged) == pickle.dumps(retrained), "merge differs from training"
+    t_self, _ = best_of(lambda model: model.merge(model))
+
+    # The counts as dicts, the way a Python merge would hold them.
+    counts_a, counts_b = Counter(), Counter()
+    for doc in docs_a:
+        counts_a.update(doc)
+    for doc in docs_b:
+        counts_b.update(doc)
+    dict_times = []
+    for _ in range(repeat):
+        counts = dict(counts_a)
+        gc.collect()
+        start = time.perf_counter()
+        get = counts.get
+        for token, count in counts_b.items():
+            counts[token] = get(token, 0) + count
+        dict_times.append(time.perf_counter() - start)
+    t_dict = min(dict_times)
+    assert len(counts) == tokens + half
+
+    def line(name, seconds):
+        print(f"  {name:<34} {seconds:7.3f} s   {tokens / seconds / 1e6:6.1f} M tokens/s of the "
+              f"second model   merge is {seconds / t_merge:5.1f}x faster")
+
+    rate = tokens / t_merge / 1e6
+    print(f"  {'BM25.merge':<34} {t_merge:7.3f} s   {rate:6.1f} M tokens/s of the second model")
+    # Each token occurs once in these documents: the cheapest corpus to
+    # train again. Training costs grow with the corpus, merging with the
+    # vocabulary.
+    line(f"training its {len(docs_b)} documents again", t_train)
+    line("dict merge in plain Python", t_dict)
+    print(f"  {'BM25.merge into itself':<34} {t_self:7.3f} s")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--docs", type=int, default=100_000)
     parser.add_argument("--vocabulary", type=int, default=50_000)
     parser.add_argument("--file-tokens", type=int, default=1_000_000)
-    parser.add_argument("--only", choices=["throughput", "split", "file"])
+    parser.add_argument("--merge-tokens", type=int, default=1_000_000)
+    parser.add_argument("--only", choices=["throughput", "split", "file", "merge"])
     parser.add_argument("--seed", type=int, default=2024)
     parser.add_argument("--repeat", type=int, default=3, help="best of this many runs")
     parser.add_argument("--core-bench", default=os.path.join(
@@ -329,6 +409,8 @@ def main():
         del str_docs, id_docs
     if args.only in (None, "file"):
         file_ops(args.file_tokens)
+    if args.only in (None, "merge"):
+        merge_ops(args.merge_tokens, args.repeat)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,9 @@
 // - after a successful load, the model's file text loads into a fresh model
 //   and writes back the same text;
 // - encoding and further training on a loaded model never crash (they may
-//   throw "BM25 has not been initialized").
+//   throw "BM25 has not been initialized");
+// - merging the model into itself gives what merging a copy of it gives,
+//   whatever counts it loaded.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -57,6 +59,12 @@ void Exercise(BM25& model) {
   encode();
   model.train(tokens);
   model.train(ids);
+  encode();
+  BM25 doubled = model;
+  doubled.merge(model);
+  model.merge(model);
+  fuzz::Check(doubled.serialize() == model.serialize(),
+              "merging a model into itself differs from merging a copy");
   encode();
 }
 

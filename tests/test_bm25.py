@@ -292,3 +292,99 @@ def test_randomised_against_the_reference(seed):
         assert list(got) == list(want)
         for key in want:
             assert got[key] == pytest.approx(want[key], rel=1e-9, abs=1e-12)
+
+
+def test_a_loaded_model_trains_on_with_the_average_of_all_documents(tmp_path):
+    # Documents of 1, 2 and 4 tokens (the file says 2.333333), then one of
+    # 5: the average is 3, and a document of 3 tokens has K = k1.
+    model = BM25(0.75, 1.2)
+    for doc in (["a"], ["a", "b"], ["a", "b", "c", "d"]):
+        model.train(doc)
+    path = tmp_path / "m.json"
+    model.dump(str(path))
+    loaded = BM25()
+    loaded.load(path.read_text(encoding="utf-8"))
+    loaded.train(["e", "f", "g", "h", "i"])
+    assert loaded.encode_document(["x", "y", "z"]) == {t: 1 / (1.2 + 1) for t in "xyz"}
+
+
+# --- merge -----------------------------------------------------------------
+
+def random_documents(seed, count):
+    rng = random.Random(seed)
+    words = ["w%d" % i for i in range(500)]
+    words += ["中文", "北京", "a long token of more than sixteen bytes"]
+    # Two in three documents of words, the others of int ids.
+    return [[rng.choice(words) for _ in range(rng.randint(1, 40))] if i % 3
+            else [rng.randint(-50, 50) for _ in range(rng.randint(1, 40))] for i in range(count)]
+
+
+def trained(*parts, b=0.6, k1=1.7):
+    model = BM25(b, k1)
+    for documents in parts:
+        for doc in documents:
+            model.train(doc)
+    return model
+
+
+def state(model):
+    """The exact model: parameters, counts, total length, average bits."""
+    return model.__getstate__()
+
+
+def test_merge_equals_training_on_both():
+    a, b = random_documents(1, 300), random_documents(2, 200)
+    model, other = trained(a), trained(b)
+    before = state(other)
+    assert model.merge(other) is None
+    assert state(model) == state(trained(a, b))
+    assert state(other) == before
+    # Merging parts into an untrained model, by keyword.
+    parts = BM25(0.6, 1.7)
+    parts.merge(other=trained(a))
+    parts.merge(other=trained(b))
+    assert state(parts) == state(trained(a, b))
+    query = ["w1", "w7", "中文", "unseen"]
+    assert parts.encode_query(query) == trained(a, b).encode_query(query)
+
+
+@pytest.mark.parametrize(
+    "params, other, message",
+    [
+        ((0.75, 1.2), (0.5, 1.2), "merge: b and k1 must be equal: 0.75, 1.2 and 0.5, 1.2"),
+        ((0.75, 1.2), (0.75, 1.2000000000000002),
+         "merge: b and k1 must be equal: 0.75, 1.2 and 0.75, 1.2000000000000002"),
+        ((0.75, 2), (0.75, 1.2), "merge: b and k1 must be equal: 0.75, 2 and 0.75, 1.2"),
+    ],
+)
+def test_merge_needs_equal_parameters(params, other, message):
+    model = trained([["a", "b"]], b=params[0], k1=params[1])
+    before = state(model)
+    with pytest.raises(ValueError) as error:
+        model.merge(trained([["a", "c"]], b=other[0], k1=other[1]))
+    assert str(error.value) == message
+    assert state(model) == before
+
+
+def test_merge_into_itself_doubles_the_model():
+    documents = random_documents(3, 100)
+    model = trained(documents)
+    model.merge(model)
+    assert state(model) == state(trained(documents, documents))
+    model.train(["after"])  # and goes on like any model
+    twice = trained(documents, documents, [["after"]])
+    assert state(model) == state(twice)
+
+
+def test_merge_and_train_after_load(tmp_path):
+    a, b = random_documents(4, 150), random_documents(5, 150)
+    path = tmp_path / "a.json"
+    trained(a).dump(str(path))
+    loaded = BM25(0.6, 1.7)
+    loaded.load(path.read_text(encoding="utf-8"))
+    loaded.merge(trained(b))
+    both = trained(a, b)
+    doc = ["w1"] * 3 + ["w2"]
+    for key, weight in both.encode_document(doc).items():
+        assert loaded.encode_document(doc)[key] == pytest.approx(weight, rel=1e-12)
+    assert loaded.encode_query(doc) == pytest.approx(both.encode_query(doc), rel=1e-12)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace kelp::typing::text {
@@ -25,13 +26,22 @@ struct IdText {
   std::size_t length;
 };
 
-// total += add for add >= 0, stopping at INT64_MAX instead of overflowing:
-// training counts from 0 never get there, but a loaded file may start a
-// count, or the document count, anywhere.
+// total += add, stopping at INT64_MAX (or INT64_MIN) instead of
+// overflowing: training counts from 0 never get there, but a loaded file
+// may start a count, or the document count, anywhere, and a merge adds such
+// counts, negative ones included.
 inline void SaturatingAdd(std::int64_t& total, std::int64_t add) noexcept {
   if (__builtin_add_overflow(total, add, &total)) {
-    total = std::numeric_limits<std::int64_t>::max();
+    total = add < 0 ? std::numeric_limits<std::int64_t>::min()
+                    : std::numeric_limits<std::int64_t>::max();
   }
+}
+
+// The shortest text that reads back as `value`.
+std::string ShortestText(double value) {
+  char buffer[32];
+  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  return std::string(buffer, result.ptr);
 }
 
 std::vector<std::string_view> Views(const std::vector<std::string>& tokens) {
@@ -108,6 +118,26 @@ void BM25::_finish_document(std::size_t length) {
   SaturatingAdd(_doc_count, 1);
   SaturatingAdd(_doc_total_length, static_cast<std::int64_t>(length));
   _doc_length_average = static_cast<double>(_doc_total_length) / static_cast<double>(_doc_count);
+}
+
+void BM25::merge(const BM25& other) {
+  // Exact comparison: weights from models with other parameters do not add.
+  if (other._b != _b || other._k1 != _k1) {
+    throw std::invalid_argument("merge: b and k1 must be equal: " + ShortestText(_b) + ", " +
+                                ShortestText(_k1) + " and " + ShortestText(other._b) + ", " +
+                                ShortestText(other._k1));
+  }
+  // Read first: `other` may be this model. The token counts go first, as
+  // the one step that can fail (std::bad_alloc, before any count changes).
+  const std::int64_t documents = other._doc_count;
+  const std::int64_t total_length = other._doc_total_length;
+  _doc_token_frequency.Merge(other._doc_token_frequency, SaturatingAdd);
+  SaturatingAdd(_doc_count, documents);
+  SaturatingAdd(_doc_total_length, total_length);
+  _doc_length_average =
+      _doc_count == 0
+          ? 0.0
+          : static_cast<double>(_doc_total_length) / static_cast<double>(_doc_count);
 }
 
 void BM25::_check_ready() const {

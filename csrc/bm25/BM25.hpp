@@ -14,11 +14,13 @@
 // Tokens are byte strings or signed 64-bit ids; an id is counted under its
 // decimal text, so the id 42 and the string "42" are one token. Counters are
 // 64-bit and stop at INT64_MAX rather than wrap (a loaded file may hold any
-// count). Results come in ascending key order (byte-wise for strings).
+// count; merging loaded negative counts stops at INT64_MIN). Results come in
+// ascending key order (byte-wise for strings).
 //
 // The model file is the JSON text written by dump() and read by load():
 // "_b", "_doc_count", "_doc_length_average", "_doc_token_frequency" (token ->
-// count) and "_k1". The running total length is not saved.
+// count) and "_k1". The running total length is not saved; load takes the
+// one the file implies, average times count.
 //
 // The state written by serialize() and read by deserialize() is the exact
 // model, for pickling: unlike the model file it keeps every double bit for
@@ -35,7 +37,8 @@
 // Costs: training and encoding take one hash lookup per distinct token of
 // the input plus a sort of the distinct tokens; nothing scans the vocabulary.
 // Thread-safety: the const members only read the model, so they may run
-// concurrently; train and load must not overlap any other call.
+// concurrently; train, merge and load must not overlap any other call on the
+// model (merge only reads `other`, which other readers may share).
 #pragma once
 
 #include <cstddef>
@@ -76,6 +79,18 @@ class BM25 {
   // error when the outer list is empty.
   void train(const std::vector<std::vector<std::int64_t>>& tokens_vec_list);
 
+  // Adds the statistics of `other`, a model with the same b and k1, to this
+  // one: the document count, the per-token counts and the total length add
+  // up (stopping at the 64-bit limits, as training does), and the average
+  // length is recomputed as total / count (0 when no documents are left).
+  // So training on A and then merging a model trained on B gives the model
+  // that training on A and then B gives, the average bit for bit. `other`
+  // may be this model, which doubles it. Throws std::invalid_argument
+  // "merge: b and k1 must be equal: <b>, <k1> and <other b>, <other k1>"
+  // when they differ, and then changes nothing; a std::bad_alloc changes
+  // nothing either. Costs one hash and one probe per token of `other`.
+  void merge(const BM25& other);
+
   // An empty list gives an empty vector; otherwise an untrained model throws
   // std::runtime_error "BM25 has not been initialized".
   SparseVector encode_document(const std::vector<std::string>& tokens_vec) const;
@@ -99,7 +114,10 @@ class BM25 {
   // Reads a model file's text. Every member is read and checked before the
   // model changes, so a failure leaves the model exactly as it was. Token
   // counts merge into the current ones (tokens absent from the text keep
-  // their counts); the running total length is kept. Throws
+  // their counts). The running total length becomes the one the file
+  // implies, round(average * count) clamped to 0..INT64_MAX, so that
+  // training or merging on averages over the loaded documents too (to the
+  // file's six decimals of the average). Throws
   // std::runtime_error with "json data should not be empty" or "load <member>
   // failed", and passes through the parser's std::invalid_argument and
   // std::out_of_range.

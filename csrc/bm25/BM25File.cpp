@@ -1,5 +1,8 @@
 // The model file: BM25::to_json, BM25::dump and BM25::load.
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -14,6 +17,22 @@ namespace kelp::typing::text {
 namespace {
 
 using json::JSON;
+
+// The total length of `count` documents of average length `average`, which
+// the file does not keep: rounded to an integer, and clamped to 0..INT64_MAX
+// (a total length is never negative; a file may hold any count or average).
+std::int64_t ImpliedTotalLength(double average, std::int64_t count) noexcept {
+  const double total = average * static_cast<double>(count);
+  // 2^63, the first double above INT64_MAX.
+  constexpr double LIMIT = 9223372036854775808.0;
+  if (total >= LIMIT) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
+  if (!(total > 0.0)) {  // NaN too
+    return 0;
+  }
+  return std::llround(total);
+}
 
 const JSON* FindMember(const JSON& root, const char* name) {
   const JSON::ObjectMap& members = root.Members();
@@ -105,6 +124,7 @@ void BM25::load(std::string_view json_data) {
   }
   _doc_token_frequency.swap(loaded);
   _doc_count = doc_count;
+  _doc_total_length = ImpliedTotalLength(doc_length_average, doc_count);
   _doc_length_average = doc_length_average;
   _b = b;
   _k1 = k1;

@@ -70,7 +70,8 @@ BM25 BM25::deserialize(std::string_view state) {
   model._doc_count = in.ReadI64("BM25 doc count");
   model._doc_total_length = in.ReadI64("BM25 total length");
   if (model._doc_total_length < 0) {
-    // Training only adds to it and load keeps it: no model has one below 0.
+    // Training and merging only add to it, and load sets it to 0 or more:
+    // no model has one below 0.
     ThrowCorruptState("BM25 total length is negative");
   }
   model._doc_length_average = in.ReadF64("BM25 average length");

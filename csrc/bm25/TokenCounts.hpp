@@ -69,6 +69,16 @@ class TokenCounts {
   std::int64_t& Upsert(std::string_view key, std::uint64_t hash);
   std::int64_t& operator[](std::string_view key) { return Upsert(key, Hash(key)); }
 
+  // Adds each count of `other` to this table's through add(count, other's
+  // count), a key this table lacks starting at 0. The table is sized for
+  // both key sets and the key arena reserved before anything changes, so
+  // the walk allocates nothing and a std::bad_alloc leaves the counts as
+  // they were; the price is a table up to twice the size it needs when the
+  // key sets overlap. `other` may be this table. Costs one hash and one
+  // probe per key of `other`.
+  template <typename Add>
+  void Merge(const TokenCounts& other, Add&& add);
+
   // Calls visit(key, count) for every entry, in no meaningful order.
   template <typename Visit>
   void ForEach(Visit&& visit) const {
@@ -151,6 +161,26 @@ inline std::uint64_t BigEndianPrefix(std::string_view key) noexcept {
   prefix = __builtin_bswap64(prefix);
 #endif
   return prefix;
+}
+
+template <typename Add>
+void TokenCounts::Merge(const TokenCounts& other, Add&& add) {
+  if (&other == this) {
+    for (Bucket& bucket : buckets_) {
+      if (bucket.length != 0) {
+        add(bucket.count, std::int64_t{bucket.count});
+      }
+    }
+    return;
+  }
+  Reserve(size_ + other.size_);
+  arena_.reserve(arena_.size() + other.arena_.size());
+  for (const Bucket& bucket : other.buckets_) {
+    if (bucket.length != 0) {
+      const std::string_view key = other.KeyOf(bucket);
+      add(Upsert(key, Hash(key)), bucket.count);
+    }
+  }
 }
 
 template <typename Visit>

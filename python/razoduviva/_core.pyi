@@ -35,11 +35,23 @@ class BM25:
     def load(self, arg0: str | bytes, /) -> None:
         """Reads a model from the text that dump wrote (not from a path).
 
-        Token counts merge into the current ones. Every member is checked
+        Token counts merge into the current ones; the document count and the
+        average length are the file's, and training or merging afterwards
+        averages over the loaded documents too. Every member is checked
         before the model changes, so a failed load leaves it unchanged:
         RuntimeError for empty text, text that is not JSON, or a missing member
         or wrong kind of value ("load b failed" and the like); IndexError for a
         number out of range, ValueError for one with no digits.
+        """
+    def merge(self, other: BM25) -> None:
+        """Adds the statistics of other, a BM25 with the same b and k1.
+
+        The document counts, the token counts (stopping at the 64-bit limit)
+        and the total lengths add up, and the average length is recomputed
+        from them, so training on A and then merging a model trained on B
+        gives the model that training on A and then B gives. other may be
+        this model, which doubles it. Raises ValueError when b or k1 differ,
+        and then changes nothing.
         """
     def dump(self, arg0: str | bytes, /) -> None:
         """Writes the model as a JSON file, whole or not at all.

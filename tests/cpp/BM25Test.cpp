@@ -149,7 +149,9 @@ TEST(BM25TrainTest, CountsStopAtTheLargestValueInsteadOfWrapping) {
   EXPECT_EQ(CountOf(model, "b"), 1);
   EXPECT_EQ(CountOf(model, "9"), INT64_MAX);
   EXPECT_EQ(model.doc_count(), INT64_MAX);
-  EXPECT_EQ(model.doc_total_length(), 6);
+  // The file implies 2.5 * INT64_MAX tokens in all: the total starts, and
+  // stays, at the limit too.
+  EXPECT_EQ(model.doc_total_length(), INT64_MAX);
   EXPECT_GT(model.idf("b"), 40.0);  // ln((2^63) / 1.5)
 }
 
@@ -383,7 +385,7 @@ TEST(BM25FileTest, LoadReproducesTheExample) {
   EXPECT_EQ(model.k1(), 1.2);
   EXPECT_EQ(model.doc_count(), 2);
   EXPECT_EQ(model.doc_length_average(), 2.5);
-  EXPECT_EQ(model.doc_total_length(), 0);  // not in the file
+  EXPECT_EQ(model.doc_total_length(), 5);  // not in the file: 2.5 * 2
   EXPECT_EQ(model.to_json(), EXAMPLE_FILE);
 }
 
@@ -393,10 +395,11 @@ TEST(BM25FileTest, LoadMergesIntoTheCurrentCounts) {
   model.load(EXAMPLE_FILE);
   EXPECT_EQ(CountOf(model, "a"), 2);
   EXPECT_EQ(CountOf(model, "z"), 2);
-  EXPECT_EQ(model.doc_total_length(), 3);
+  // The file's two documents of 2.5 tokens replace the one trained before.
+  EXPECT_EQ(model.doc_total_length(), 5);
   model.train(Strings{"q"});
   EXPECT_EQ(model.doc_count(), 3);
-  EXPECT_EQ(model.doc_length_average(), 4.0 / 3.0);
+  EXPECT_EQ(model.doc_length_average(), 6.0 / 3.0);
 }
 
 TEST(BM25FileTest, FailedLoadLeavesTheModelAsItWas) {
@@ -633,11 +636,10 @@ void ExpectSameModel(const BM25& a, const BM25& b) {
   });
 }
 
-// A model trained on random documents with tokens of every length around
+// Trains `model` on random documents with tokens of every length around
 // the inline limit, binary bytes and the empty token among them.
-BM25 RandomModel(unsigned seed, int documents) {
+void TrainRandom(BM25& model, unsigned seed, int documents) {
   std::mt19937 random(seed);
-  BM25 model(0.6, 1.7);
   for (int d = 0; d < documents; ++d) {
     Strings doc(1 + random() % 30);
     for (std::string& token : doc) {
@@ -649,6 +651,11 @@ BM25 RandomModel(unsigned seed, int documents) {
     model.train(doc);
     model.train(Ids{static_cast<std::int64_t>(random() % 20) - 10, INT64_MIN});
   }
+}
+
+BM25 RandomModel(unsigned seed, int documents) {
+  BM25 model(0.6, 1.7);
+  TrainRandom(model, seed, documents);
   return model;
 }
 
@@ -825,6 +832,164 @@ TEST(BM25StateTest, EveryTruncatedStateIsAStateError) {
       EXPECT_THROW(BM25::deserialize(std::string_view(state).substr(0, size)), StateError)
           << size;
     }
+  }
+}
+
+// --- Merging ----------------------------------------------------------
+
+TEST(BM25MergeTest, MergeEqualsTrainingOnBoth) {
+  BM25 both(0.6, 1.7);
+  TrainRandom(both, 11, 200);
+  TrainRandom(both, 12, 150);
+  BM25 a(0.6, 1.7);
+  TrainRandom(a, 11, 200);
+  BM25 b(0.6, 1.7);
+  TrainRandom(b, 12, 150);
+  const std::string b_before = b.serialize();
+  a.merge(b);
+  ExpectSameModel(a, both);  // the average bit for bit
+  EXPECT_EQ(a.serialize(), both.serialize());
+  EXPECT_EQ(b.serialize(), b_before);
+  // Into an untrained model, one part after the other.
+  BM25 parts(0.6, 1.7);
+  parts.merge(RandomModel(11, 200));
+  parts.merge(RandomModel(12, 150));
+  EXPECT_EQ(parts.serialize(), both.serialize());
+  // And training goes on from there alike.
+  a.train(Strings{"after", "the", "merge"});
+  both.train(Strings{"after", "the", "merge"});
+  ExpectSameModel(a, both);
+}
+
+TEST(BM25MergeTest, MergingAModelIntoItselfDoublesIt) {
+  BM25 twice(0.6, 1.7);
+  TrainRandom(twice, 5, 100);
+  TrainRandom(twice, 5, 100);
+  BM25 model = RandomModel(5, 100);
+  model.merge(model);
+  ExpectSameModel(model, twice);
+  // Nothing is left half-written: the state round-trips and encodes alike.
+  const BM25 restored = BM25::deserialize(model.serialize());
+  EXPECT_EQ(restored.serialize(), twice.serialize());
+  const Strings query = {"w1", "w2", "x"};
+  EXPECT_EQ(model.encode_query(query), twice.encode_query(query));
+}
+
+TEST(BM25MergeTest, ParametersMustBeEqualExactly) {
+  const struct {
+    double b, k1, other_b, other_k1;
+    const char* message;
+  } cases[] = {
+      {0.75, 1.2, 0.5, 1.2, "merge: b and k1 must be equal: 0.75, 1.2 and 0.5, 1.2"},
+      {0.75, 1.2, 0.75, 2.0, "merge: b and k1 must be equal: 0.75, 1.2 and 0.75, 2"},
+      {0.75, 1.2, 0.75, std::nextafter(1.2, 2.0),
+       "merge: b and k1 must be equal: 0.75, 1.2 and 0.75, 1.2000000000000002"},
+      {-3.0, 1e300, 0.25, 1e-7, "merge: b and k1 must be equal: -3, 1e+300 and 0.25, 1e-07"},
+  };
+  for (const auto& c : cases) {
+    BM25 model(c.b, c.k1);
+    model.train(Strings{"a", "b"});
+    BM25 other(c.other_b, c.other_k1);
+    other.train(Strings{"a", "c", "c"});
+    const std::string before = model.serialize();
+    try {
+      model.merge(other);
+      ADD_FAILURE() << "no error for " << c.message;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(model.serialize(), before) << c.message;
+  }
+}
+
+TEST(BM25MergeTest, UntrainedModels) {
+  BM25 empty;
+  empty.merge(BM25());
+  EXPECT_EQ(empty.doc_count(), 0);
+  EXPECT_EQ(empty.doc_length_average(), 0.0);
+  EXPECT_THROW(empty.encode_query(Strings{"a"}), std::runtime_error);
+  empty.merge(Example());
+  EXPECT_EQ(empty.serialize(), Example().serialize());
+  BM25 example = Example();
+  example.merge(BM25());
+  EXPECT_EQ(example.serialize(), Example().serialize());
+}
+
+TEST(BM25MergeTest, CountsStopAtTheLimits) {
+  // Loaded files may hold any count, negative ones included.
+  BM25 high;
+  high.load(
+      "{\"_b\": 0.75, \"_doc_count\": 9223372036854775806, \"_doc_length_average\": 1.0,"
+      " \"_doc_token_frequency\": {\"a\": 9223372036854775800, \"n\": -9223372036854775800},"
+      " \"_k1\": 1.2}");
+  BM25 low;
+  low.load(
+      "{\"_b\": 0.75, \"_doc_count\": 5, \"_doc_length_average\": 1.0,"
+      " \"_doc_token_frequency\": {\"a\": 100, \"n\": -100}, \"_k1\": 1.2}");
+  high.merge(low);
+  EXPECT_EQ(CountOf(high, "a"), INT64_MAX);
+  EXPECT_EQ(CountOf(high, "n"), INT64_MIN);
+  EXPECT_EQ(high.doc_count(), INT64_MAX);
+  EXPECT_EQ(high.doc_total_length(), INT64_MAX);
+  high.merge(high);
+  EXPECT_EQ(CountOf(high, "a"), INT64_MAX);
+  EXPECT_EQ(CountOf(high, "n"), INT64_MIN);
+  EXPECT_EQ(high.doc_count(), INT64_MAX);
+}
+
+// --- The total length a loaded file implies ---------------------------
+
+TEST(BM25LoadTotalTest, TrainingAfterLoadAveragesOverEveryDocument) {
+  BM25 model;
+  model.train(Strings{"a"});
+  model.train(Strings{"a", "b"});
+  model.train(Strings{"a", "b", "c", "d"});  // average 7 / 3, written 2.333333
+  BM25 loaded;
+  loaded.load(model.to_json());
+  EXPECT_EQ(loaded.doc_total_length(), 7);
+  loaded.train(Strings{"e", "f", "g", "h", "i"});
+  model.train(Strings{"e", "f", "g", "h", "i"});
+  EXPECT_EQ(loaded.doc_length_average(), 3.0);
+  ExpectSameModel(loaded, model);
+}
+
+TEST(BM25LoadTotalTest, MergingAfterLoadAveragesOverEveryDocument) {
+  BM25 both(0.6, 1.7);
+  TrainRandom(both, 21, 50);
+  TrainRandom(both, 22, 70);
+  BM25 loaded(0.6, 1.7);
+  loaded.load(RandomModel(21, 50).to_json());
+  loaded.merge(RandomModel(22, 70));
+  EXPECT_EQ(loaded.doc_count(), both.doc_count());
+  EXPECT_EQ(loaded.doc_total_length(), both.doc_total_length());
+  EXPECT_NEAR(loaded.doc_length_average(), both.doc_length_average(),
+              1e-12 * both.doc_length_average());
+}
+
+TEST(BM25LoadTotalTest, ImpliedTotalIsRoundedAndClamped) {
+  const struct {
+    const char* count;
+    const char* average;
+    std::int64_t total;
+  } cases[] = {
+      {"3", "2.333333", 7},
+      {"2", "0.2", 0},
+      {"2", "0.25", 1},  // 0.5 rounds away from zero
+      {"0", "5.0", 0},
+      {"-4", "2.5", 0},  // no total length is negative
+      {"4", "-2.5", 0},
+      {"9223372036854775807", "1.0", INT64_MAX},
+      {"1000", "1e300", INT64_MAX},
+      {"4503599627370496", "2.0", 9007199254740992},
+  };
+  for (const auto& c : cases) {
+    BM25 model;
+    model.train(Strings{"a", "b", "c"});
+    model.load(std::string("{\"_b\": 0.75, \"_k1\": 1.2, \"_doc_count\": ") + c.count +
+               ", \"_doc_length_average\": " + c.average + "}");
+    EXPECT_EQ(model.doc_total_length(), c.total) << c.count << " * " << c.average;
+    // Every loaded model has a state that restores.
+    EXPECT_EQ(BM25::deserialize(model.serialize()).serialize(), model.serialize());
   }
 }
 

@@ -32,87 +32,12 @@
 
 #include "pybind/Bind.hpp"
 #include "pybind/NativeLog.hpp"
+#include "pybind/Texts.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 #include "tokenizer/limonp/Errors.hpp"
+#include "tokenizer/limonp/OrderedChunks.hpp"
 
-namespace kelp::typing::text::pybind {
-
-// A sentence as the cut methods take it: the UTF-8 bytes of a str, or the
-// bytes of a bytes or bytearray object.
-//
-// An ASCII str lends its own characters (they are its UTF-8 form) and a
-// bytes object its buffer; both are immutable and `owner` keeps them alive,
-// so the cut reads them in place with the lock released. Any other str is
-// encoded into a temporary bytes object, freed with the call (asking the str
-// for its cached UTF-8 form instead would keep a second copy of the text
-// alive as long as the caller's str). A bytearray is copied, since another
-// thread could resize it meanwhile.
-struct Sentence {
-  pybind11::object owner;
-  pybind11::object encoded;
-  const char* data = nullptr;
-  size_t size = 0;
-  std::string copy;
-  // True for a str: the words can then be cut out of it by code point,
-  // which needs no UTF-8 decoding.
-  bool is_str = false;
-
-  std::string_view View() const { return owner ? std::string_view(data, size) : copy; }
-};
-
-}  // namespace kelp::typing::text::pybind
-
-namespace pybind11::detail {
-
-template <>
-struct type_caster<kelp::typing::text::pybind::Sentence> {
-  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Sentence, const_name("str | bytes | bytearray"));
-
-  bool load(handle src, bool /*convert*/) {
-    PyObject* obj = src.ptr();
-    if (PyUnicode_Check(obj)) {
-      if (PyUnicode_READY(obj) != 0) {
-        PyErr_Clear();
-        return false;
-      }
-      if (PyUnicode_IS_ASCII(obj)) {
-        value.data = static_cast<const char*>(PyUnicode_DATA(obj));
-        value.size = static_cast<size_t>(PyUnicode_GET_LENGTH(obj));
-      } else {
-        PyObject* encoded = PyUnicode_AsUTF8String(obj);
-        if (encoded == nullptr) {
-          // Lone surrogates have no UTF-8 form: not a sentence.
-          PyErr_Clear();
-          return false;
-        }
-        value.encoded = reinterpret_steal<object>(encoded);
-        value.data = PyBytes_AS_STRING(encoded);
-        value.size = static_cast<size_t>(PyBytes_GET_SIZE(encoded));
-      }
-      value.owner = reinterpret_borrow<object>(src);
-      value.is_str = true;
-      return true;
-    }
-    if (PyBytes_Check(obj)) {
-      value.owner = reinterpret_borrow<object>(src);
-      value.data = PyBytes_AS_STRING(obj);
-      value.size = static_cast<size_t>(PyBytes_GET_SIZE(obj));
-      return true;
-    }
-    if (PyByteArray_Check(obj)) {
-      value.copy.assign(PyByteArray_AS_STRING(obj), static_cast<size_t>(PyByteArray_GET_SIZE(obj)));
-      return true;
-    }
-    return false;
-  }
-
-  static handle cast(const kelp::typing::text::pybind::Sentence&, return_value_policy, handle) {
-    return none().release();
-  }
-};
-
-}  // namespace pybind11::detail
 
 namespace kelp::typing::text::pybind {
 
@@ -181,15 +106,14 @@ void TranslateCoreErrors(std::exception_ptr thrown) {
 // a good share of any text). Equal words are found through a small
 // direct-mapped table: a word whose slot was taken by another word is simply
 // created again.
-std::vector<uint32_t> FindRepeats(std::string_view bytes, const std::vector<WordSpan>& spans) {
-  std::vector<uint32_t> first(spans.size());
+void FindRepeats(std::string_view bytes, const WordSpan* spans, size_t count, uint32_t* first) {
   size_t slots = 16;
-  while (slots < spans.size() && slots < (size_t{1} << 16)) {
+  while (slots < count && slots < (size_t{1} << 16)) {
     slots <<= 1;
   }
   constexpr uint32_t kFree = UINT32_MAX;
   std::vector<uint32_t> table(slots, kFree);
-  for (size_t k = 0; k < spans.size(); ++k) {
+  for (size_t k = 0; k < count; ++k) {
     const WordSpan& span = spans[k];
     const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data()) + span.byte_offset;
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -205,6 +129,11 @@ std::vector<uint32_t> FindRepeats(std::string_view bytes, const std::vector<Word
       slot = static_cast<uint32_t>(k);
     }
   }
+}
+
+std::vector<uint32_t> FindRepeats(std::string_view bytes, const std::vector<WordSpan>& spans) {
+  std::vector<uint32_t> first(spans.size());
+  FindRepeats(bytes, spans.data(), spans.size(), first.data());
   return first;
 }
 
@@ -214,14 +143,14 @@ std::vector<uint32_t> FindRepeats(std::string_view bytes, const std::vector<Word
 // valid, so each span is whole code points, and no decoding is needed. A
 // repeated word (see FindRepeats) is the same str object as its first
 // occurrence.
-Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans,
-                  const std::vector<uint32_t>& first) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
+Words WordsToList(const Sentence& sentence, const WordSpan* spans, const uint32_t* first,
+                  size_t count) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
   if (list == nullptr) {
     throw py::error_already_set();
   }
   const std::string_view bytes = sentence.View();
-  for (size_t k = 0; k < spans.size(); ++k) {
+  for (size_t k = 0; k < count; ++k) {
     const WordSpan& span = spans[k];
     PyObject* word;
     if (first[k] != k) {
@@ -241,6 +170,11 @@ Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans,
     PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), word);
   }
   return py::reinterpret_steal<Words>(list);
+}
+
+Words WordsToList(const Sentence& sentence, const std::vector<WordSpan>& spans,
+                  const std::vector<uint32_t>& first) {
+  return WordsToList(sentence, spans.data(), first.data(), spans.size());
 }
 
 // Loading builds large temporary buffers (file contents, sort orders, the
@@ -276,20 +210,6 @@ std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string
   return facade;
 }
 
-jieba::CutMode ParseMode(std::string_view mode) {
-  if (mode == "default") {
-    return jieba::CutMode::kDefault;
-  }
-  if (mode == "search") {
-    return jieba::CutMode::kSearch;
-  }
-  if (mode == "full") {
-    return jieba::CutMode::kFull;
-  }
-  throw py::value_error("mode must be 'default', 'search' or 'full', not '" + std::string(mode) +
-                        "'");
-}
-
 // The spans of `sentence` cut in `mode`, with the interpreter lock
 // released, and for each the index of its first repeat (FindRepeats).
 struct CutResult {
@@ -300,7 +220,7 @@ struct CutResult {
 CutResult CutSpans(const Jieba& self, const Sentence& sentence, jieba::CutMode mode, bool hmm) {
   CutResult result;
   const NativeLogScope log;
-  py::gil_scoped_release unlocked;
+  const UnlockedFor unlocked(sentence.View().size());
   self.Cut(mode, sentence.View(), result.spans, hmm);
   result.first = FindRepeats(sentence.View(), result.spans);
   return result;
@@ -365,7 +285,7 @@ Tags Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
   std::vector<uint32_t> first;
   {
     const NativeLogScope log;
-    py::gil_scoped_release unlocked;
+    const UnlockedFor unlocked(sentence.View().size());
     self.Tag(sentence.View(), spans, tags, hmm);
     first = FindRepeats(sentence.View(), spans);
   }
@@ -409,7 +329,7 @@ py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int
   std::vector<Jieba::Keyword> keywords;
   {
     const NativeLogScope log;
-    py::gil_scoped_release unlocked;
+    const UnlockedFor unlocked(sentence.View().size());
     keywords = self.Keywords(sentence.View(), top_k.has_value() ? static_cast<size_t>(*top_k) : SIZE_MAX,
                              allowed.has_value() ? &*allowed : nullptr);
   }
@@ -423,6 +343,66 @@ py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int
     }
   }
   return result;
+}
+
+py::typing::List<Words> CutMany(const Jieba& self, const py::handle& texts, std::string_view mode,
+                                bool hmm, const std::optional<int64_t>& threads) {
+  const jieba::CutMode cut_mode = ParseMode(mode);
+  const size_t thread_count = ThreadCount(threads);
+  const std::vector<Sentence> sentences = LoadTexts(texts, "cut_many");
+  const std::vector<std::pair<size_t, size_t>> ranges = SplitIntoChunks(sentences);
+  // What the work leaves for the conversion, per chunk: the spans of all
+  // its texts, the hash of each span's word, and where each text's spans end.
+  struct Cut {
+    std::vector<WordSpan> spans;
+    std::vector<uint64_t> hashes;
+    std::vector<size_t> ends;
+  };
+  std::vector<Cut> cuts(ranges.size());
+  py::list result(sentences.size());
+  const NativeLogScope log;
+  limonp::LogSink* sink = log.Sink();
+  auto work = [&](size_t k, size_t) {
+    const limonp::ScopedLogSink records(sink);
+    Cut& cut = cuts[k];
+    std::vector<WordSpan> spans;
+    cut.ends.reserve(ranges[k].second - ranges[k].first);
+    for (size_t t = ranges[k].first; t < ranges[k].second; ++t) {
+      const std::string_view text = sentences[t].View();
+      self.Cut(cut_mode, text, spans, hmm);
+      cut.spans.insert(cut.spans.end(), spans.begin(), spans.end());
+      for (const WordSpan& span : spans) {
+        cut.hashes.push_back(WordHash(text.data() + span.byte_offset, span.byte_length));
+      }
+      cut.ends.push_back(cut.spans.size());
+    }
+  };
+  WordInterner interner;
+  {
+    py::gil_scoped_release unlocked;
+    limonp::OrderedChunks runner(ranges.size(), thread_count, work);
+    size_t k;
+    while (runner.Next(k)) {
+      py::gil_scoped_acquire locked;
+      Cut& cut = cuts[k];
+      size_t begin = 0;
+      for (size_t t = ranges[k].first; t < ranges[k].second; ++t) {
+        const size_t end = cut.ends[t - ranges[k].first];
+        PyObject* words = PyList_New(static_cast<Py_ssize_t>(end - begin));
+        if (words == nullptr) {
+          throw py::error_already_set();
+        }
+        PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(t), words);
+        for (size_t i = begin; i < end; ++i) {
+          PyObject* word = interner.Get(sentences[t], cut.spans[i], cut.hashes[i]);
+          PyList_SET_ITEM(words, static_cast<Py_ssize_t>(i - begin), word);
+        }
+        begin = end;
+      }
+      cut = Cut();  // its memory goes as soon as its lists are made
+    }
+  }
+  return py::reinterpret_steal<py::typing::List<Words>>(result.release());
 }
 
 std::optional<std::string_view> TagView(const std::optional<std::string>& tag) {
@@ -527,6 +507,21 @@ dictionary words of two and then three characters inside it.
 Full mode: every dictionary word found in the sentence, overlapping words
 included, ordered by start and then by end; a character that no word
 covers stands alone.
+)doc")
+      .def("cut_many", &CutMany, py::arg("texts"), py::kw_only(), py::arg("mode") = "default",
+           py::arg("hmm") = true, py::arg("threads") = py::none(), R"doc(
+The words of each text of `texts`, a list per text in input order, equal
+to calling the cut of `mode` ('default', 'search' or 'full') on each.
+
+texts is any iterable of str, bytes or bytearray (a list, a generator, an
+open text file); it is read whole first, and an item of another type
+raises TypeError naming its position before any work. The cutting runs
+without the interpreter lock on `threads` threads (None: every core; 1:
+the calling thread alone), which live only during the call. A bytes text
+that is not UTF-8 gives [] and an ERROR record, as for cut().
+
+>>> jieba.cut_many(["今天天气不错", "我们学习中文"], threads=2)
+[['今天', '天气', '不错'], ['我们', '学习', '中文']]
 )doc")
       .def("tokenize", &Tokenize, py::arg("sentence"), py::kw_only(), py::arg("mode") = "default",
            py::arg("hmm") = true, R"doc(

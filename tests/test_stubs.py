@@ -62,17 +62,23 @@ def is_public(name):
 
 
 def bound_methods(cls):
+    """The public methods and properties a class defines itself (and __init__)."""
     return {
         name
         for name, value in vars(cls).items()
-        if callable(value) and (not name.startswith("_") or name == "__init__")
+        if (callable(value) or isinstance(value, (property, classmethod, staticmethod)))
+        and (not name.startswith("_") or name == "__init__")
     }
 
 
 def bound_docs(function):
     """The docstring of each overload of a bound method, without the
-    signature lines pybind11 adds."""
+    signature lines pybind11 adds; a Python function's or property's
+    docstring as it is."""
     doc = function.__doc__ or ""
+    name = getattr(function, "__name__", None)
+    if name is None or not doc.startswith(name + "("):
+        return [inspect.cleandoc(doc)]  # Python code, or a property
     if "\nOverloaded function.\n" in doc:
         body = doc.split("\nOverloaded function.\n", 1)[1]
         forms = re.split(rf"^\d+\. {re.escape(function.__name__)}\(.*$", body, flags=re.M)[1:]

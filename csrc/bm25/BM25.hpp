@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "bm25/TokenCounts.hpp"
+#include "json/JSON.hpp"
 
 namespace kelp::typing::text {
 
@@ -131,6 +132,8 @@ class BM25 {
 
   // The model file's text, as dump() writes it.
   std::string to_json() const;
+  // The model file's value, for files that hold it with more members.
+  json::JSON to_json_value() const;
 
   // The model's state (see the top of this file). Costs a sort of the
   // tokens, like to_json, and about 16 bytes plus the token per token.
@@ -144,6 +147,15 @@ class BM25 {
   // a negative total length, or tokens out of order or repeated. Memory is
   // bounded by a small multiple of the state's size, whatever it holds.
   static BM25 deserialize(std::string_view state);
+
+  // Work that reads the model outside its caller's own serialisation (an
+  // encoder's batch running without the interpreter lock) pins it for its
+  // duration; code that would change the model checks pinned() first and
+  // refuses. pin, unpin and pinned are not synchronised themselves: the
+  // caller's lock (the interpreter lock) must cover them.
+  void pin() const noexcept { ++_pins; }
+  void unpin() const noexcept { --_pins; }
+  bool pinned() const noexcept { return _pins != 0; }
 
   double b() const noexcept { return _b; }
   double k1() const noexcept { return _k1; }
@@ -183,6 +195,7 @@ class BM25 {
   std::int64_t _doc_total_length = 0;
   double _doc_length_average = 0.0;
   TokenCounts _doc_token_frequency;
+  mutable int _pins = 0;
 };
 
 }  // namespace kelp::typing::text

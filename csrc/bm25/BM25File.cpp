@@ -42,7 +42,9 @@ const JSON* FindMember(const JSON& root, const char* name) {
 
 }  // namespace
 
-std::string BM25::to_json() const {
+std::string BM25::to_json() const { return to_json_value().dump(1, "  "); }
+
+JSON BM25::to_json_value() const {
   JSON root;
   JSON& frequency = root["_doc_token_frequency"];
   frequency = json::Object();
@@ -54,7 +56,7 @@ std::string BM25::to_json() const {
   root["_doc_length_average"] = _doc_length_average;
   root["_b"] = _b;
   root["_k1"] = _k1;
-  return root.dump(1, "  ");
+  return root;
 }
 
 void BM25::dump(const std::string& path) const {

@@ -143,6 +143,11 @@ std::int64_t JSON::AsInteger(bool& ok) const {
   return ok ? payload_.integer : 0;
 }
 
+bool JSON::AsBoolean(bool& ok) const {
+  ok = kind_ == Kind::Boolean;
+  return ok ? payload_.boolean : false;
+}
+
 double JSON::AsFloat(bool& ok) const {
   ok = kind_ == Kind::Float;
   return ok ? payload_.float_value : 0.0;

@@ -92,6 +92,7 @@ class JSON {
   // No conversion between kinds (an Integer is not a Float).
   std::int64_t AsInteger(bool& ok) const;
   double AsFloat(bool& ok) const;
+  bool AsBoolean(bool& ok) const;
   // The held bytes passed through json_escape.
   std::string AsString(bool& ok) const;
   // The held bytes as they are.

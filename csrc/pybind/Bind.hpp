@@ -7,5 +7,6 @@ namespace kelp::typing::text::pybind {
 
 void BindBM25(pybind11::module_& m);
 void BindTokenizder(pybind11::module_& m);
+void BindEncoder(pybind11::module_& m);
 
 }  // namespace kelp::typing::text::pybind

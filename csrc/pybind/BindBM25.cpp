@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -363,6 +364,15 @@ RuntimeError ("BM25 has not been initialized").)doc";
 constexpr char kEncodeQueryIdDoc[] =
     R"doc(The query vector of a list of int token ids, ids ascending.)doc";
 
+// Refuses to change a model that a batch is reading without the
+// interpreter lock (see BM25::pin).
+void CheckNotPinned(const BM25& model) {
+  if (model.pinned()) {
+    throw std::runtime_error(
+        "the model is in use: a SparseEncoder in another thread is encoding with it");
+  }
+}
+
 void BindBM25Impl(py::module_& m) {
   // Registration order is the order in which overloads are tried: string
   // tokens before ids, so an empty list takes the string overload.
@@ -378,23 +388,31 @@ void BindBM25Impl(py::module_& m) {
                       }))
       .def("train",
            [](BM25& self, const StrTokens& tokens) {
+             CheckNotPinned(self);
              self.train(tokens.views.data(), tokens.views.size());
            },
            kTrainStrDoc)
       .def("train",
            [](BM25& self, const IdTokens& tokens) {
+             CheckNotPinned(self);
              self.train(tokens.ids.data(), tokens.ids.size());
            },
            kTrainIdDoc)
       .def("load",
            [](BM25& self, const JsonText& json_data) {
+             CheckNotPinned(self);
              const NativeLogScope log;  // the parser's complaint lines
              self.load(json_data.view);
            },
            kLoadDoc)
       // Holds the interpreter lock: `other` may be this model, or a model
       // another thread is training.
-      .def("merge", &BM25::merge, py::arg("other"), kMergeDoc)
+      .def("merge",
+           [](BM25& self, const BM25& other) {
+             CheckNotPinned(self);
+             self.merge(other);
+           },
+           py::arg("other"), kMergeDoc)
       .def("dump", &BM25::dump, kDumpDoc)
       .def("encode_document",
            [](const BM25& self, const StrTokens& tokens) {

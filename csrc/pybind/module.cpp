@@ -15,5 +15,6 @@ PYBIND11_MODULE(_core, m) {
   m.attr("__version__") = RAZODUVIVA_VERSION;
   kelp::typing::text::pybind::BindBM25(m);
   kelp::typing::text::pybind::BindTokenizder(m);
+  kelp::typing::text::pybind::BindEncoder(m);
   kelp::typing::text::pybind::BindNativeLog(m);
 }

@@ -19,8 +19,9 @@ import zlib
 
 from razoduviva import _core
 from razoduviva._core import BM25, __version__
+from razoduviva._encoder import SparseEncoder
 
-__all__ = ["BM25", "Jieba", "native_log", "set_native_log"]
+__all__ = ["BM25", "Jieba", "SparseEncoder", "native_log", "set_native_log"]
 
 
 def set_native_log(destination):

@@ -11,15 +11,16 @@ razoduviva.data. Importing the package loads the extension and nothing
 else: no third-party modules, no threads.
 """
 
-from collections.abc import Iterator
+import os
+from collections.abc import Iterable, Iterator
 from contextlib import contextmanager
-from typing import Literal
+from typing import Any, Literal
 
 from razoduviva._core import BM25 as BM25, Jieba as _CoreJieba
 
 __version__: str
 
-__all__ = ["BM25", "Jieba", "native_log", "set_native_log"]
+__all__ = ["BM25", "Jieba", "SparseEncoder", "native_log", "set_native_log"]
 
 _Destination = Literal["stderr", "logging", "silent"]
 
@@ -68,3 +69,119 @@ class Jieba(_CoreJieba):
         idf_path: str | bytes | None = None,
         stop_word_path: str | bytes | None = None,
     ) -> None: ...
+
+class SparseEncoder:
+    """A segmenter and a BM25 model joined, with the whole path from text to
+    vector in C++, on every core.
+
+    Tokens are the words of the segmenter's cut in `mode` ('default',
+    'search' or 'full'; hmm=False cuts with the dictionary alone), less, with
+    stop_words=True, the segmenter's stop words and the words made only of
+    white space or Unicode punctuation; with stop_words=False, the cut's
+    words as they are. b and k1 are the BM25 parameters; `threads` is the
+    number of threads of every call (None: every core; 1: the calling thread
+    alone), which live only during the call.
+
+    A vector's ids are the 32-bit MurmurHash3 (x86 variant, seed 0) of the
+    token's UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False)
+    gives them; tokens whose ids collide add their weights.
+
+    >>> encoder = SparseEncoder().fit(corpus)          # an iterable of str
+    >>> encoder.encode_documents(["北京天气不错"])
+    [{'indices': [...], 'values': [...]}]
+    >>> encoder.save("encoder.json"); SparseEncoder.load("encoder.json")
+    """
+
+    threads: int | None
+
+    def __init__(
+        self,
+        jieba: Jieba | None = None,
+        *,
+        mode: Literal["default", "search", "full"] = "default",
+        hmm: bool = True,
+        stop_words: bool = True,
+        b: float = 0.75,
+        k1: float = 1.2,
+        threads: int | None = None,
+    ) -> None: ...
+    @property
+    def jieba(self) -> Jieba:
+        """The segmenter."""
+    @property
+    def model(self) -> BM25:
+        """The BM25 model inside: its statistics are the encoder's."""
+    @property
+    def mode(self) -> str:
+        """The cut mode of the tokens: 'default', 'search' or 'full'."""
+    @property
+    def hmm(self) -> bool:
+        """Whether the cut re-cuts words outside the dictionary with the HMM."""
+    @property
+    def stop_words(self) -> bool:
+        """Whether stop words and white-space or punctuation words are left out."""
+    @property
+    def b(self) -> float:
+        """The model's length normalisation."""
+    @property
+    def k1(self) -> float:
+        """The model's term-frequency saturation."""
+    def tokens(self, text: str | bytes | bytearray) -> list[str]:
+        """The tokens of one text, as fit and the encoders count them."""
+    def fit(self, texts: Iterable[str | bytes | bytearray]) -> SparseEncoder:
+        """Cuts and trains on every text of the iterable (a list, a generator,
+        an open text file), streaming it in batches so that memory does not
+        grow with the corpus; texts that give no token are skipped. May be
+        called again to add more documents. The model changes only once the
+        whole iterable has been read: an error part way (an item that is not
+        str, bytes or bytearray raises TypeError naming its position) leaves
+        it as it was. Returns the encoder.
+        """
+    def encode_documents(
+        self, texts: Iterable[str | bytes | bytearray], *, format: Literal["indices", "csr", "dict"] = "indices"
+    ) -> Any:
+        """One document vector per text, equal to BM25.encode_document of its
+        tokens (an empty vector for a text without tokens).
+
+        format: 'indices' gives a dict {'indices': [...], 'values': [...]}
+        per text, ids ascending (what Pinecone, Qdrant and Milvus clients
+        take); 'csr' one scipy.sparse.csr_array of shape (len(texts), 2**32)
+        (needs SciPy); 'dict' a dict from token to weight per text, tokens
+        ascending, as encode_document gives it. Raises RuntimeError ("BM25
+        has not been initialized") for a text with tokens before any fit.
+        """
+    def encode_queries(
+        self,
+        texts: Iterable[str | bytes | bytearray],
+        *,
+        format: Literal["indices", "csr", "dict"] = "indices",
+        idf: bool = True,
+    ) -> Any:
+        """One query vector per text, equal to BM25.encode_query of its tokens
+        (idf weights summing to 1); idf=False gives each distinct token the
+        weight 1.0, for stores that apply idf themselves (Qdrant's idf
+        modifier), and needs no fit. Formats as for encode_documents.
+        """
+    def merge(self, other: SparseEncoder) -> SparseEncoder:
+        """Adds another encoder's statistics to this one's (see BM25.merge), so
+        that encoders fitted on shards combine into the encoder of the whole
+        corpus. Raises ValueError unless both have the same settings (mode,
+        hmm, stop_words, b, k1) and their segmenters the same words changed
+        at run time. Returns the encoder.
+        """
+    def save(self, path: str | os.PathLike[str]) -> None:
+        """Writes the encoder as one JSON file, whole or not at all: the BM25
+        model file's five members unchanged (BM25().load() reads them) and a
+        member "_encoder" with the settings and the segmenter's words
+        changed at run time, so that queries are analysed as the documents
+        were.
+        """
+    def load(
+        cls, path: str | os.PathLike[str], jieba: Jieba | None = None, *, threads: int | None = None
+    ) -> SparseEncoder:
+        """The encoder saved at `path`. An encoder on the bundled data comes
+        back on the bundled data (with its changed words); one on data files
+        of your own needs `jieba`, a Jieba on those files. A file that is
+        not an encoder file raises ValueError; the model's own errors are
+        those of BM25.load.
+        """

@@ -1,0 +1,123 @@
+#include "encoder/SparseEncoder.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "encoder/MurmurHash3.hpp"
+#include "encoder/UnicodeClasses.hpp"
+
+namespace kelp::typing::text {
+
+SparseEncoder::SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderSettings settings,
+                             std::shared_ptr<BM25> model)
+    : jieba_(std::move(jieba)), settings_(settings), model_(std::move(model)) {
+  if (jieba_ == nullptr || model_ == nullptr) {
+    throw std::invalid_argument("SparseEncoder: a segmenter and a model are needed");
+  }
+  const jieba::WordTable& stop_words = jieba_->keyword_extractor_.StopWords();
+  stop_words_.reserve(stop_words.size());
+  for (size_t k = 0; k < stop_words.size(); ++k) {
+    stop_words_.insert(stop_words.Word(k));
+  }
+}
+
+uint32_t SparseEncoder::TokenId(std::string_view token) noexcept {
+  return encoder::MurmurHash3x86_32(token, 0);
+}
+
+void SparseEncoder::Tokenize(std::string_view text, Scratch& scratch) const {
+  jieba_->Cut(settings_.mode, text, scratch.words, settings_.hmm);
+  scratch.tokens.clear();
+  scratch.kept.clear();
+  for (const jieba::WordSpan& span : scratch.words) {
+    const std::string_view word = text.substr(span.byte_offset, span.byte_length);
+    if (settings_.stop_words &&
+        (stop_words_.count(word) != 0 || encoder::IsSpaceOrPunctuationWord(word))) {
+      continue;
+    }
+    scratch.tokens.push_back(word);
+    scratch.kept.push_back(span);
+  }
+}
+
+void SparseEncoder::Train(const std::string_view* texts, size_t count, BM25& model,
+                          Scratch& scratch) const {
+  for (size_t t = 0; t < count; ++t) {
+    Tokenize(texts[t], scratch);
+    if (!scratch.tokens.empty()) {
+      model.train(scratch.tokens.data(), scratch.tokens.size());
+    }
+  }
+}
+
+void SparseEncoder::Weigh(VectorKind kind, Scratch& scratch) const {
+  const std::vector<std::string_view>& tokens = scratch.tokens;
+  std::vector<BM25::IndexedWeight>& weights = scratch.weights;
+  switch (kind) {
+    case VectorKind::kDocument:
+      model_->encode_document(tokens.data(), tokens.size(), weights);
+      return;
+    case VectorKind::kQuery:
+      model_->encode_query(tokens.data(), tokens.size(), weights);
+      return;
+    case VectorKind::kQueryOnes:
+      break;
+  }
+  // Each distinct token once, at its first occurrence, in byte order.
+  weights.clear();
+  for (size_t k = 0; k < tokens.size(); ++k) {
+    weights.push_back(BM25::IndexedWeight{k, 1.0});
+  }
+  std::stable_sort(weights.begin(), weights.end(),
+                   [&tokens](const BM25::IndexedWeight& a, const BM25::IndexedWeight& b) {
+                     return tokens[a.index] < tokens[b.index];
+                   });
+  weights.erase(std::unique(weights.begin(), weights.end(),
+                            [&tokens](const BM25::IndexedWeight& a, const BM25::IndexedWeight& b) {
+                              return tokens[a.index] == tokens[b.index];
+                            }),
+                weights.end());
+}
+
+void SparseEncoder::EncodeHashed(const std::string_view* texts, size_t count, VectorKind kind,
+                                 HashedVectors& out, Scratch& scratch) const {
+  for (size_t t = 0; t < count; ++t) {
+    Tokenize(texts[t], scratch);
+    Weigh(kind, scratch);
+    std::vector<std::pair<uint32_t, double>>& hashed = scratch.hashed;
+    hashed.clear();
+    for (const BM25::IndexedWeight& w : scratch.weights) {
+      hashed.emplace_back(TokenId(scratch.tokens[w.index]), w.weight);
+    }
+    // Stable: colliding tokens add up in byte order of the tokens.
+    std::stable_sort(hashed.begin(), hashed.end(),
+                     [](const std::pair<uint32_t, double>& a, const std::pair<uint32_t, double>& b) {
+                       return a.first < b.first;
+                     });
+    for (size_t k = 0; k < hashed.size(); ++k) {
+      if (k > 0 && hashed[k].first == hashed[k - 1].first) {
+        out.values.back() += hashed[k].second;
+      } else {
+        out.ids.push_back(hashed[k].first);
+        out.values.push_back(hashed[k].second);
+      }
+    }
+    out.ends.push_back(out.ids.size());
+  }
+}
+
+void SparseEncoder::EncodeWords(const std::string_view* texts, size_t count, VectorKind kind,
+                                WordVectors& out, Scratch& scratch) const {
+  for (size_t t = 0; t < count; ++t) {
+    Tokenize(texts[t], scratch);
+    Weigh(kind, scratch);
+    for (const BM25::IndexedWeight& w : scratch.weights) {
+      out.tokens.push_back(scratch.kept[w.index]);
+      out.values.push_back(w.weight);
+    }
+    out.ends.push_back(out.tokens.size());
+  }
+}
+
+}  // namespace kelp::typing::text

@@ -32,13 +32,24 @@ void SparseEncoder::Tokenize(std::string_view text, Scratch& scratch) const {
   scratch.kept.clear();
   for (const jieba::WordSpan& span : scratch.words) {
     const std::string_view word = text.substr(span.byte_offset, span.byte_length);
-    if (settings_.stop_words &&
-        (stop_words_.count(word) != 0 || encoder::IsSpaceOrPunctuationWord(word))) {
+    if (Dropped(word)) {
       continue;
     }
     scratch.tokens.push_back(word);
     scratch.kept.push_back(span);
   }
+}
+
+bool SparseEncoder::Dropped(std::string_view word) const {
+  switch (settings_.filter) {
+    case TokenFilter::kNone:
+      return false;
+    case TokenFilter::kSpace:
+      return encoder::IsSpaceWord(word);
+    case TokenFilter::kStopWords:
+      break;
+  }
+  return stop_words_.count(word) != 0 || encoder::IsSpaceOrPunctuationWord(word);
 }
 
 void SparseEncoder::Train(const std::string_view* texts, size_t count, BM25& model,

@@ -74,4 +74,27 @@ inline bool IsSpaceOrPunctuationWord(std::string_view utf8) {
   return true;
 }
 
+// True for white space as Python's str.isspace() sees it: a set that has
+// not changed since Unicode 6.3.
+constexpr bool IsSpace(Rune rune) noexcept {
+  return (rune >= 0x09 && rune <= 0x0D) || (rune >= 0x1C && rune <= 0x20) || rune == 0x85 ||
+         rune == 0xA0 || rune == 0x1680 || (rune >= 0x2000 && rune <= 0x200A) || rune == 0x2028 ||
+         rune == 0x2029 || rune == 0x202F || rune == 0x205F || rune == 0x3000;
+}
+
+// True for a word of at least one code point, all of them white space (the
+// same decoding as IsSpaceOrPunctuationWord).
+inline bool IsSpaceWord(std::string_view utf8) {
+  jieba::RuneStrVector runes;
+  if (utf8.empty() || !jieba::DecodeRunesInString(utf8, runes)) {
+    return false;
+  }
+  for (const jieba::RuneStr& rune : runes) {
+    if (!IsSpace(rune.rune)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace kelp::typing::text::encoder

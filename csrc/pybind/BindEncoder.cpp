@@ -63,6 +63,20 @@ VectorKind ParseKind(std::string_view kind) {
                         std::string(kind) + "'");
 }
 
+TokenFilter ParseFilter(std::string_view filter) {
+  if (filter == "stop_words") {
+    return TokenFilter::kStopWords;
+  }
+  if (filter == "space") {
+    return TokenFilter::kSpace;
+  }
+  if (filter == "none") {
+    return TokenFilter::kNone;
+  }
+  throw py::value_error("filter must be 'stop_words', 'space' or 'none', not '" +
+                        std::string(filter) + "'");
+}
+
 Format ParseFormat(std::string_view format) {
   if (format == "indices") {
     return Format::kIndices;
@@ -373,14 +387,14 @@ The compiled part of razoduviva.SparseEncoder: a segmenter, token settings
 and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
 )doc")
       .def(py::init([](std::shared_ptr<jieba::Jieba> jieba, std::string_view mode, bool hmm,
-                       bool stop_words, std::shared_ptr<BM25> model) {
+                       std::string_view filter, std::shared_ptr<BM25> model) {
              EncoderSettings settings;
              settings.mode = ParseMode(mode);
              settings.hmm = hmm;
-             settings.stop_words = stop_words;
+             settings.filter = ParseFilter(filter);
              return std::make_shared<SparseEncoder>(std::move(jieba), settings, std::move(model));
            }),
-           py::arg("jieba"), py::arg("mode"), py::arg("hmm"), py::arg("stop_words"), py::arg("model"))
+           py::arg("jieba"), py::arg("mode"), py::arg("hmm"), py::arg("filter"), py::arg("model"))
       .def("fit", &Fit, py::arg("texts"), py::arg("threads"),
            "Trains the model on every text of an iterable that gives a token, in batches.")
       .def("encode", &Encode, py::arg("texts"), py::arg("kind"), py::arg("format"),
@@ -392,8 +406,17 @@ and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
       .def_property_readonly("hmm", [](const SparseEncoder& self) { return self.settings().hmm; })
       .def_property_readonly("b", [](const SparseEncoder& self) { return self.model()->b(); })
       .def_property_readonly("k1", [](const SparseEncoder& self) { return self.model()->k1(); })
-      .def_property_readonly("stop_words",
-                             [](const SparseEncoder& self) { return self.settings().stop_words; });
+      .def_property_readonly("filter", [](const SparseEncoder& self) {
+        switch (self.settings().filter) {
+          case TokenFilter::kNone:
+            return "none";
+          case TokenFilter::kSpace:
+            return "space";
+          case TokenFilter::kStopWords:
+            break;
+        }
+        return "stop_words";
+      });
 }
 
 }  // namespace kelp::typing::text::pybind

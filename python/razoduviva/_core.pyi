@@ -208,9 +208,7 @@ class SparseEncoder:
     and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
     """
 
-    def __init__(
-        self, jieba: Jieba, mode: str, hmm: bool, stop_words: bool, model: BM25
-    ) -> None: ...
+    def __init__(self, jieba: Jieba, mode: str, hmm: bool, filter: str, model: BM25) -> None: ...
     def fit(self, texts: Iterable[str | bytes | bytearray], threads: int | None) -> None:
         """Trains the model on every text of an iterable that gives a token, in batches."""
     def encode(
@@ -224,7 +222,7 @@ class SparseEncoder:
     @property
     def hmm(self) -> bool: ...
     @property
-    def stop_words(self) -> bool: ...
+    def filter(self) -> str: ...
     @property
     def b(self) -> float: ...
     @property

@@ -43,7 +43,7 @@ class SparseEncoder:
         _check_threads(threads)
         self._jieba = jieba
         self._mode = mode
-        self._core = _core.SparseEncoder(jieba, mode, bool(hmm), bool(stop_words),
+        self._core = _core.SparseEncoder(jieba, mode, bool(hmm), _filter(stop_words),
                                          BM25(b=b, k1=k1))
         self.threads = threads
 
@@ -72,7 +72,7 @@ class SparseEncoder:
     @property
     def stop_words(self):
         """Whether stop words and white-space or punctuation words are left out."""
-        return self._core.stop_words
+        return self._core.filter == "stop_words"
 
     @property
     def b(self):
@@ -209,7 +209,7 @@ class SparseEncoder:
         encoder._jieba = jieba
         encoder._mode = settings["mode"]
         encoder._core = _core.SparseEncoder(jieba, settings["mode"], settings["hmm"],
-                                            settings["stop_words"], model)
+                                            _filter(settings["stop_words"]), model)
         _check_threads(threads)
         encoder.threads = threads
         return encoder
@@ -231,8 +231,12 @@ class SparseEncoder:
         self._jieba = state["jieba"]
         self._mode = state["mode"]
         self._core = _core.SparseEncoder(self._jieba, state["mode"], state["hmm"],
-                                         state["stop_words"], state["model"])
+                                         _filter(state["stop_words"]), state["model"])
         self.threads = state["threads"]
+
+
+def _filter(stop_words):
+    return "stop_words" if stop_words else "none"
 
 
 def _check_threads(threads):

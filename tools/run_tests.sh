@@ -39,10 +39,11 @@ ctest --test-dir build/asan --output-on-failure
 echo "== Concurrent cuts under ThreadSanitizer"
 CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRAZODUVIVA_BUILD_TESTS=ON -DRAZODUVIVA_SANITIZE=thread
-cmake --build build/tsan --target JiebaStressTest
+cmake --build build/tsan --target JiebaStressTest OrderedChunksTest
 # Without address randomisation: clang 14's TSan cannot map its shadow
 # memory under the wider randomisation of recent kernels.
 TSAN_OPTIONS=halt_on_error=1 setarch "$(uname -m)" -R build/tsan/tests/cpp/JiebaStressTest
+TSAN_OPTIONS=halt_on_error=1 setarch "$(uname -m)" -R build/tsan/tests/cpp/OrderedChunksTest
 
 echo "== Fuzz targets, briefly, on their seed corpus"
 bash tools/fuzz.sh --total=30

@@ -5,16 +5,20 @@
 // same cut made alone, before or after a change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TestFiles.hpp"
+#include "encoder/SparseEncoder.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
+#include "tokenizer/limonp/OrderedChunks.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 
 namespace jieba = kelp::typing::text::jieba;
@@ -95,7 +99,7 @@ class JiebaStressTest : public testing::Test {
                  (c + 1 < 30 ? "," : "\n");
       }
     }
-    jieba_ = std::make_unique<jieba::Jieba>(
+    jieba_ = std::make_shared<jieba::Jieba>(
         dir_.Write("dict.txt", dict), dir_.Write("hmm.txt", model),
         dir_.Write("user.txt", chars[3] + "\n" + chars[35] + chars[36] + " x\n"),
         dir_.Write("idf.txt", chars[0] + " 2.5\n"), dir_.Write("stop.txt", chars[1] + "\n"));
@@ -122,7 +126,7 @@ class JiebaStressTest : public testing::Test {
   }
 
   ScratchDir dir_;
-  std::unique_ptr<jieba::Jieba> jieba_;
+  std::shared_ptr<jieba::Jieba> jieba_;
   std::vector<std::string> sentences_;
 };
 
@@ -208,6 +212,78 @@ TEST_F(JiebaStressTest, CutsSeeEachWordChangeWholeOrNotAtAll) {
     thread.join();
   }
   EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
+}
+
+// Batches as the binding runs them: chunks of texts on four threads that
+// live for the call, encoding with one encoder and training a model per
+// thread, while another thread changes a word. Every vector equals the one
+// made alone with the word either in or out.
+TEST_F(JiebaStressTest, BatchesOnThreadsWhileAWordChanges) {
+  const std::vector<std::string> chars = Characters();
+  const std::string word = chars[31] + chars[32] + chars[33];
+  std::vector<std::string> texts;
+  for (size_t s = 0; s < 400; ++s) {
+    texts.push_back(sentences_[s % sentences_.size()] + (s % 3 == 0 ? word : chars[s % 30]));
+  }
+  const std::vector<std::string_view> views(texts.begin(), texts.end());
+  auto model = std::make_shared<kelp::typing::text::BM25>();
+  const kelp::typing::text::SparseEncoder encoder(jieba_, kelp::typing::text::EncoderSettings(),
+                                                  model);
+  kelp::typing::text::SparseEncoder::Scratch scratch;
+  encoder.Train(views.data(), views.size(), *model, scratch);
+  using Vectors = kelp::typing::text::SparseEncoder::HashedVectors;
+  const auto encode_alone = [&] {
+    Vectors all;
+    encoder.EncodeHashed(views.data(), views.size(), kelp::typing::text::VectorKind::kDocument, all,
+                         scratch);
+    return all;
+  };
+  const Vectors without = encode_alone();
+  jieba_->AddWord(word, 100.0, std::nullopt);
+  const Vectors with = encode_alone();
+  ASSERT_NE(with.ids, without.ids);
+
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    while (!done) {
+      jieba_->RemoveWord(word);
+      jieba_->AddWord(word, 100.0, std::nullopt);
+    }
+  });
+  constexpr size_t kChunk = 25;
+  const size_t chunks = (views.size() + kChunk - 1) / kChunk;
+  int mismatches = 0;
+  for (int round = 0; round < 5; ++round) {
+    std::vector<Vectors> out(chunks);
+    std::vector<kelp::typing::text::SparseEncoder::Scratch> scratches(4);
+    std::vector<kelp::typing::text::BM25> models(4);
+    kelp::typing::text::limonp::OrderedChunks runner(chunks, 4, [&](size_t k, size_t thread) {
+      const size_t first = k * kChunk;
+      const size_t count = std::min(kChunk, views.size() - first);
+      encoder.EncodeHashed(views.data() + first, count, kelp::typing::text::VectorKind::kDocument,
+                           out[k], scratches[thread]);
+      encoder.Train(views.data() + first, count, models[thread], scratches[thread]);
+    });
+    size_t k;
+    while (runner.Next(k)) {
+      // Text by text: each vector is one of the two made alone.
+      size_t begin = 0;
+      for (size_t t = 0; t < out[k].ends.size(); ++t) {
+        const size_t text = k * kChunk + t;
+        const auto slice = [](const Vectors& v, size_t i) {
+          const size_t b = i == 0 ? 0 : v.ends[i - 1];
+          return std::vector<uint32_t>(v.ids.begin() + b, v.ids.begin() + v.ends[i]);
+        };
+        const std::vector<uint32_t> got(out[k].ids.begin() + begin,
+                                        out[k].ids.begin() + out[k].ends[t]);
+        mismatches += got != slice(with, text) && got != slice(without, text);
+        begin = out[k].ends[t];
+      }
+    }
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace

@@ -1,0 +1,107 @@
+#include "encoder/SparseEncoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SegmentFixture.hpp"
+#include "encoder/MurmurHash3.hpp"
+#include "tokenizer/jieba/Jieba.hpp"
+
+namespace jieba = kelp::typing::text::jieba;
+using kelp::typing::text::BM25;
+using kelp::typing::text::EncoderSettings;
+using kelp::typing::text::SparseEncoder;
+using kelp::typing::text::TokenFilter;
+using kelp::typing::text::VectorKind;
+using namespace razoduviva_test;
+
+namespace {
+
+class SparseEncoderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    facade_ = std::make_shared<jieba::Jieba>(
+        dir_.Write("dict.txt", kA + kB + " 10 n\n" + kE + kF + " 10 n\n" + kC + " 5 n\n"),
+        dir_.Write("hmm.txt", JoiningModel()), "", dir_.Write("idf.txt", kA + kB + " 2\n"),
+        dir_.Write("stop.txt", kC + "\n"));
+  }
+
+  SparseEncoder Make(TokenFilter filter, std::shared_ptr<BM25> model = nullptr) {
+    EncoderSettings settings;
+    settings.filter = filter;
+    return SparseEncoder(facade_, settings, model ? model : std::make_shared<BM25>());
+  }
+
+  std::vector<std::string> Tokens(const SparseEncoder& encoder, std::string_view text) {
+    SparseEncoder::Scratch scratch;
+    encoder.Tokenize(text, scratch);
+    return std::vector<std::string>(scratch.tokens.begin(), scratch.tokens.end());
+  }
+
+  ScratchDir dir_;
+  std::shared_ptr<jieba::Jieba> facade_;
+};
+
+// The filters: stop words (C), white space, and punctuation-only words
+// ("，", "-", "、") go with the full filter; only white space with kSpace.
+TEST_F(SparseEncoderTest, FiltersLeaveOutTheirWords) {
+  const std::string text = kA + kB + kC + " " + kE + kF + "\xEF\xBC\x8C" + "--\xE3\x80\x81" + "\t";
+  EXPECT_EQ(Tokens(Make(TokenFilter::kStopWords), text), (Strings{kA + kB, kE + kF}));
+  EXPECT_EQ(Tokens(Make(TokenFilter::kSpace), text),
+            (Strings{kA + kB, kC, kE + kF, "\xEF\xBC\x8C", "-", "-", "\xE3\x80\x81"}));
+  EXPECT_EQ(Tokens(Make(TokenFilter::kNone), text),
+            (Strings{kA + kB, kC, " ", kE + kF, "\xEF\xBC\x8C", "-", "-", "\xE3\x80\x81", "\t"}));
+}
+
+// Training counts each text with tokens as one document of its tokens;
+// hashed vectors are the word vectors keyed by MurmurHash3, ids ascending.
+TEST_F(SparseEncoderTest, VectorsAreTheModelsWeightsOfTheTokens) {
+  const SparseEncoder encoder = Make(TokenFilter::kStopWords);
+  const Strings storage = {kA + kB + kE + kF + kA + kB, kC + " ", kE + kF};
+  const std::vector<std::string_view> texts(storage.begin(), storage.end());
+  SparseEncoder::Scratch scratch;
+  encoder.Train(texts.data(), texts.size(), *encoder.model(), scratch);
+  BM25 reference;
+  reference.train(Strings{kA + kB, kE + kF, kA + kB});
+  reference.train(Strings{kE + kF});
+  EXPECT_EQ(encoder.model()->serialize(), reference.serialize());
+
+  SparseEncoder::WordVectors words;
+  encoder.EncodeWords(texts.data(), texts.size(), VectorKind::kDocument, words, scratch);
+  ASSERT_EQ(words.ends, (std::vector<size_t>{2, 2, 3}));
+  const BM25::SparseVector expected = reference.encode_document(Strings{kA + kB, kE + kF, kA + kB});
+  // In byte order of the tokens: EF (U+620A...) before AB (U+7532...).
+  EXPECT_EQ(words.tokens[0].byte_offset, (kA + kB).size());
+  EXPECT_EQ(words.values[0], expected.at(kE + kF));
+  EXPECT_EQ(words.values[1], expected.at(kA + kB));
+
+  SparseEncoder::HashedVectors hashed;
+  encoder.EncodeHashed(texts.data(), texts.size(), VectorKind::kDocument, hashed, scratch);
+  ASSERT_EQ(hashed.ends, (std::vector<size_t>{2, 2, 3}));
+  const uint32_t ab = SparseEncoder::TokenId(kA + kB);
+  const uint32_t ef = SparseEncoder::TokenId(kE + kF);
+  EXPECT_EQ(hashed.ids[0], std::min(ab, ef));
+  EXPECT_EQ(hashed.values[0], ab < ef ? expected.at(kA + kB) : expected.at(kE + kF));
+
+  encoder.EncodeHashed(texts.data(), 1, VectorKind::kQueryOnes, hashed, scratch);
+  EXPECT_EQ(std::vector<double>(hashed.values.end() - 2, hashed.values.end()),
+            (std::vector<double>{1.0, 1.0}));
+}
+
+// Tokens whose ids collide add their weights, in one entry.
+TEST_F(SparseEncoderTest, CollidingIdsAddUp) {
+  ASSERT_EQ(SparseEncoder::TokenId("w30166"), SparseEncoder::TokenId("w38081"));
+  const SparseEncoder encoder = Make(TokenFilter::kSpace);
+  const std::vector<std::string_view> texts = {"w30166 w38081 w38081"};
+  SparseEncoder::Scratch scratch;
+  SparseEncoder::HashedVectors hashed;
+  encoder.EncodeHashed(texts.data(), 1, VectorKind::kQueryOnes, hashed, scratch);
+  EXPECT_EQ(hashed.ids, (std::vector<uint32_t>{SparseEncoder::TokenId("w30166")}));
+  EXPECT_EQ(hashed.values, (std::vector<double>{2.0}));
+}
+
+}  // namespace

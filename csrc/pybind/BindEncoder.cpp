@@ -267,6 +267,7 @@ py::object Encode(const SparseEncoder& self, const py::handle& texts, std::strin
   Converter converter;
 
   const Pin pin(*self.model());
+  const CollectorPause pause;
   const NativeLogScope log;
   limonp::LogSink* sink = log.Sink();
   auto work = [&](size_t k, size_t thread) {

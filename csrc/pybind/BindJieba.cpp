@@ -378,6 +378,7 @@ py::typing::List<Words> CutMany(const Jieba& self, const py::handle& texts, std:
     }
   };
   WordInterner interner;
+  const CollectorPause pause;
   {
     py::gil_scoped_release unlocked;
     limonp::OrderedChunks runner(ranges.size(), thread_count, work);

@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Whole corpora on every core: batch cutting and the sparse encoder.
+
+On the GSDSimp train sentences (about 110 bytes each) repeated to --mb
+megabytes, prints in MB/s, with ratios against baselines measured in the
+same run:
+
+  per-call   `cut` once per sentence on one Python thread and on two threads
+             sharing one object (the lock is kept for short sentences);
+  cut_many   one thread against the per-call loop, and two threads against
+             one;
+  fit        SparseEncoder.fit on one and two threads, against the per-call
+             cut plus BM25.train in Python on one thread;
+  encode     encode_documents in the "indices", "csr" and "dict" formats on
+             two threads, against the per-call cut plus encode_document;
+  memory     fit over a generator of --gen-mb megabytes, in a fresh
+             process: the peak resident memory against the memory after
+             construction (the segmenter) and after the fit (segmenter and
+             model);
+  merge      see bench/bm25_bench.py --only merge.
+
+It asserts no time. Usage:
+  python bench/corpus_bench.py [--mb 20] [--gen-mb 1000] [--only SECTION]
+Run it with the interpreter that has razoduviva installed.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from package_bench import gsdsimp_sentences, repeated  # noqa: E402
+
+
+def best(fn, passes):
+    times = []
+    for _ in range(passes):
+        t = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t)
+    return min(times)
+
+
+def rate(size, seconds):
+    return size / seconds / 1e6
+
+
+def bench_per_call(jieba, sentences, size, passes):
+    half = sentences[: len(sentences) // 2]
+
+    def one():
+        for s in sentences:
+            jieba.cut(s)
+
+    def two():
+        def run(part):
+            for s in part:
+                jieba.cut(s)
+        threads = [threading.Thread(target=run, args=(p,))
+                   for p in (half, sentences[len(half):])]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    a, b = best(one, passes), best(two, passes)
+    print("== per-call cut, %d sentences of %.0f bytes on average"
+          % (len(sentences), size / len(sentences)))
+    print("  1 thread  %6.1f MB/s" % rate(size, a))
+    print("  2 threads %6.1f MB/s   ratio to 1 thread %.2f" % (rate(size, b), a / b))
+    return a
+
+
+def bench_cut_many(jieba, sentences, size, passes, loop_seconds):
+    one = best(lambda: jieba.cut_many(sentences, threads=1), passes)
+    two = best(lambda: jieba.cut_many(sentences, threads=2), passes)
+    print("== cut_many")
+    print("  1 thread  %6.1f MB/s   ratio to the per-call loop %.2f"
+          % (rate(size, one), loop_seconds / one))
+    print("  2 threads %6.1f MB/s   ratio to 1 thread %.2f" % (rate(size, two), one / two))
+
+
+def bench_fit(razoduviva, jieba, sentences, size, passes):
+    def baseline():
+        model = razoduviva.BM25()
+        for s in sentences:
+            words = jieba.cut(s)
+            if words:
+                model.train(words)
+
+    base = best(baseline, passes)
+    print("== SparseEncoder.fit (baseline: cut + BM25.train per sentence, 1 thread, %.1f MB/s)"
+          % rate(size, base))
+    for threads in (1, 2):
+        seconds = best(lambda: razoduviva.SparseEncoder(jieba, threads=threads).fit(sentences),
+                       passes)
+        print("  %d thread%s %6.1f MB/s   ratio to the baseline %.2f"
+              % (threads, "s" if threads > 1 else " ", rate(size, seconds), base / seconds))
+
+
+def bench_encode(razoduviva, jieba, sentences, size, passes):
+    encoder = razoduviva.SparseEncoder(jieba, threads=2).fit(sentences)
+    model = encoder.model
+    tokens = [encoder.tokens(s) for s in sentences]
+
+    def baseline():
+        for s in sentences:
+            model.encode_document(encoder.tokens(s))
+
+    base = best(baseline, passes)
+    print("== encode_documents on 2 threads (baseline: tokens + encode_document per sentence, "
+          "1 thread, %.1f MB/s)" % rate(size, base))
+    formats = ["indices", "dict"]
+    try:
+        import scipy  # noqa: F401
+        formats.insert(1, "csr")
+    except ImportError:
+        print("  (no SciPy: csr not measured)")
+    for fmt in formats:
+        seconds = best(lambda: encoder.encode_documents(sentences, format=fmt), passes)
+        print("  %-8s %6.1f MB/s   ratio to the baseline %.2f"
+              % (fmt, rate(size, seconds), base / seconds))
+    del tokens
+
+
+MEMORY = r"""
+import os, sys, time
+import razoduviva
+
+def rss(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field):
+                return int(line.split()[1]) / 1024
+lines = [l for l in open(sys.argv[1], encoding="utf-8").read().split("\n") if l]
+target = int(float(sys.argv[2]) * 1e6)
+start = rss("VmRSS:")
+jieba = razoduviva.Jieba()
+segmenter = rss("VmRSS:")
+
+def texts():
+    made, n = 0, 0
+    while made < target:
+        for line in lines:
+            # A token of its own every few lines, so that the vocabulary
+            # grows with the corpus as a real one does.
+            text = line if n % 8 else line + " w%d" % n
+            made += len(text.encode("utf-8"))
+            n += 1
+            yield text
+            if made >= target:
+                return
+
+t = time.perf_counter()
+encoder = razoduviva.SparseEncoder(jieba).fit(texts())
+seconds = time.perf_counter() - t
+after = rss("VmRSS:")
+peak = rss("VmHWM:")
+print("%.0f %.0f %.0f %.0f %.1f %d" % (start, segmenter, after, peak, seconds,
+                                       encoder.model.encode_query(["w1"]) and 0))
+"""
+
+
+def bench_memory(lines, megabytes):
+    import tempfile
+
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", encoding="utf-8", delete=False) as f:
+        f.write("\n".join(lines))
+    try:
+        out = subprocess.run([sys.executable, "-c", MEMORY, f.name, str(megabytes)], check=True,
+                             capture_output=True, text=True).stdout.split()
+    finally:
+        os.unlink(f.name)
+    start, segmenter, after, peak, seconds = map(float, out[:5])
+    print("== fit over a generator of %.0f MB, in a fresh process (%.1f MB/s)"
+          % (megabytes, megabytes / seconds))
+    print("  resident memory: %.0f MB after import, %.0f MB with the segmenter, %.0f MB after "
+          "the fit (segmenter and model)" % (start, segmenter, after))
+    print("  peak %.0f MB: %.0f MB above segmenter and model" % (peak, peak - after))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--source", help="the shared data folder (default: found beside the repository)")
+    parser.add_argument("--mb", type=float, default=20.0, help="megabytes of text (default 20)")
+    parser.add_argument("--gen-mb", type=float, default=1000.0,
+                        help="megabytes the memory section streams (default 1000)")
+    parser.add_argument("--passes", type=int, default=3, help="best of N (default 3)")
+    parser.add_argument("--only", choices=("per-call", "cut_many", "fit", "encode", "memory"))
+    args = parser.parse_args()
+
+    import razoduviva
+
+    lines = gsdsimp_sentences(args.source)
+    sentences = repeated(lines, args.mb)
+    size = sum(len(s.encode("utf-8")) for s in sentences)
+    print("razoduviva %s; %.1f MB of text; load average %.2f %.2f %.2f"
+          % ((razoduviva.__version__, size / 1e6) + os.getloadavg()))
+    jieba = razoduviva.Jieba()
+    loop = None
+    if args.only in (None, "per-call", "cut_many"):
+        loop = bench_per_call(jieba, sentences, size, args.passes)
+    if args.only in (None, "cut_many"):
+        bench_cut_many(jieba, sentences, size, args.passes, loop)
+    if args.only in (None, "fit"):
+        bench_fit(razoduviva, jieba, sentences, size, args.passes)
+    if args.only in (None, "encode"):
+        bench_encode(razoduviva, jieba, sentences, size, args.passes)
+    if args.only in (None, "memory"):
+        bench_memory(lines, args.gen_mb)
+
+
+if __name__ == "__main__":
+    main()

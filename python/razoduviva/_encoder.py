@@ -205,11 +205,16 @@ class SparseEncoder:
             jieba._set_edits(settings["edits"])
         model = BM25()
         model.load(text)
+        return cls._from_parts(jieba, settings["mode"], settings["hmm"], settings["stop_words"],
+                               model, threads)
+
+    @classmethod
+    def _from_parts(cls, jieba, mode, hmm, stop_words, model, threads=None):
+        """An encoder over an existing segmenter and model (shared, not copied)."""
         encoder = cls.__new__(cls)
         encoder._jieba = jieba
-        encoder._mode = settings["mode"]
-        encoder._core = _core.SparseEncoder(jieba, settings["mode"], settings["hmm"],
-                                            _filter(settings["stop_words"]), model)
+        encoder._mode = mode
+        encoder._core = _core.SparseEncoder(jieba, mode, hmm, _filter(stop_words), model)
         _check_threads(threads)
         encoder.threads = threads
         return encoder
@@ -228,11 +233,9 @@ class SparseEncoder:
             version = state.get("version", "unknown") if isinstance(state, dict) else "unknown"
             raise ValueError("cannot restore a SparseEncoder pickled by razoduviva %s: its pickle "
                              "format is not one razoduviva %s reads" % (version, __version__))
-        self._jieba = state["jieba"]
-        self._mode = state["mode"]
-        self._core = _core.SparseEncoder(self._jieba, state["mode"], state["hmm"],
-                                         _filter(state["stop_words"]), state["model"])
-        self.threads = state["threads"]
+        other = self._from_parts(state["jieba"], state["mode"], state["hmm"], state["stop_words"],
+                                 state["model"], state["threads"])
+        self.__dict__.update(other.__dict__)
 
 
 def _filter(stop_words):

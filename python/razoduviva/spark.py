@@ -1,0 +1,177 @@
+"""Fit and encode on Apache Spark: the model and the vectors one machine would
+give, for corpora that live in tables on a cluster.
+
+    pip install "razoduviva[spark]"
+
+    from razoduviva import spark
+    df = session.read.parquet("corpus.parquet")
+    encoder = spark.fit(df, "text")                 # a razoduviva.SparseEncoder
+    encoder.save("encoder.json")
+    vectors = spark.encode(df, "text", encoder)     # adds a column "vector"
+    vectors.write.parquet("vectors.parquet")
+
+What runs where:
+- fit: each partition fits an encoder of its own on its texts (null texts
+  are skipped) and returns its statistics, a BM25 model; the models are
+  merged in a tree (BM25.merge), a few at a time per task, and the last
+  merges on the driver into a copy of the given encoder. The result equals
+  encoder.fit over the same texts on one machine.
+- encode: a pandas UDF over Arrow batches (mapInPandas) encodes each batch
+  with encode_documents or encode_queries; the new column is
+  struct<indices: array<bigint>, values: array<double>>, the "indices" form,
+  ids ascending. A null text gives a null vector; a text without tokens an
+  empty one.
+- The encoder (its settings, statistics and segmenter: a few hundred bytes
+  for one on the bundled data) travels to the workers once per job, as a
+  broadcast variable; each Python worker process unpickles it, and so loads
+  the segmenter's data, once, and keeps it for the tasks it runs after.
+  Within a task the encoder works on one thread: Spark runs a task per
+  core already.
+
+Importing this module needs pyspark (and, for encode, pandas and pyarrow,
+which pyspark's pandas functions need); importing razoduviva does not.
+"""
+
+import hashlib
+import pickle
+import threading
+
+try:
+    from pyspark.sql import types as _types
+except ImportError as e:  # pragma: no cover - exercised without pyspark only
+    raise ImportError('razoduviva.spark needs pyspark: pip install "razoduviva[spark]"') from e
+
+from razoduviva import BM25, SparseEncoder
+
+__all__ = ["fit", "encode", "VECTOR_TYPE"]
+
+# The type of an encoded vector column.
+VECTOR_TYPE = _types.StructType([
+    _types.StructField("indices", _types.ArrayType(_types.LongType(), containsNull=False), False),
+    _types.StructField("values", _types.ArrayType(_types.DoubleType(), containsNull=False), False),
+])
+
+# Merges per task of the tree reduction of fit.
+_TREE_DEPTH = 3
+
+# What this Python worker process has unpickled, by the digest of its
+# pickle: the segmenters (whose data costs a fraction of a second and tens of
+# megabytes to load) and the encoders of the current job. A worker runs many
+# tasks, of many jobs; each would otherwise load the data again.
+_segmenters = {}
+_encoders = {}
+_cache_lock = threading.Lock()
+
+
+def _parts(encoder, model=None):
+    """An encoder as the workers receive it: its segmenter's pickle apart, so
+    that jobs with other models share one loaded segmenter."""
+    return (pickle.dumps(encoder.jieba),
+            (encoder.mode, encoder.hmm, encoder.stop_words, encoder.b, encoder.k1),
+            pickle.dumps(model if model is not None else encoder.model))
+
+
+def _worker_encoder(parts, fresh=False):
+    """The encoder of `parts` in this worker, on one thread; with `fresh`, a
+    new one with no documents (for one partition's statistics)."""
+    jieba_state, settings, model_state = parts
+    key = hashlib.sha256(jieba_state).digest()
+    with _cache_lock:
+        jieba = _segmenters.get(key)
+        if jieba is None:
+            jieba = pickle.loads(jieba_state)
+            _segmenters.clear()  # one segmenter per worker at a time
+            _segmenters[key] = jieba
+        mode, hmm, stop_words, b, k1 = settings
+        if fresh:
+            return SparseEncoder._from_parts(jieba, mode, hmm, stop_words, BM25(b=b, k1=k1), 1)
+        model_key = (key, hashlib.sha256(model_state).digest())
+        encoder = _encoders.get(model_key)
+        if encoder is None:
+            encoder = SparseEncoder._from_parts(jieba, mode, hmm, stop_words,
+                                                pickle.loads(model_state), 1)
+            _encoders.clear()
+            _encoders[model_key] = encoder
+        return encoder
+
+
+def _check(df, column):
+    if column not in df.columns:
+        raise ValueError("the DataFrame has no column %r (its columns: %s)"
+                         % (column, ", ".join(df.columns)))
+    kind = df.schema[column].dataType
+    if not isinstance(kind, (_types.StringType, _types.BinaryType)):
+        raise TypeError("column %r holds %s, not texts (string or binary)"
+                        % (column, kind.simpleString()))
+
+
+def fit(df, column, encoder=None):
+    """The encoder `encoder` (default: SparseEncoder() on the bundled data)
+    fitted on the texts of `column` of the Spark DataFrame `df`, as
+    encoder.fit would fit them on one machine; `encoder` itself is left as
+    it was. Null texts are skipped, like texts without a token."""
+    _check(df, column)
+    result = pickle.loads(pickle.dumps(encoder)) if encoder is not None else SparseEncoder()
+    broadcast = df.sparkSession.sparkContext.broadcast(_parts(result, BM25()))
+
+    def fit_partition(rows):
+        part = _worker_encoder(broadcast.value, fresh=True)
+        part.fit(row[0] for row in rows if row[0] is not None)
+        yield part.model
+
+    def merge(a, b):
+        a.merge(b)
+        return a
+
+    try:
+        statistics = (df.select(column).rdd.mapPartitions(fit_partition)
+                      .treeReduce(merge, depth=_TREE_DEPTH))
+    finally:
+        broadcast.unpersist()
+    result.model.merge(statistics)
+    return result
+
+
+def encode(df, column, encoder, *, kind="document", idf=True, output_col="vector"):
+    """`df` with a column `output_col` of type VECTOR_TYPE holding the vector
+    of each row's text: encode_documents (kind="document") or
+    encode_queries (kind="query", with `idf`) of the fitted `encoder`. Null
+    texts give null vectors."""
+    _check(df, column)
+    if kind not in ("document", "query"):
+        raise ValueError("kind must be 'document' or 'query', not %r" % (kind,))
+    if not isinstance(encoder, SparseEncoder):
+        raise TypeError("encoder must be a razoduviva.SparseEncoder, not %s"
+                        % type(encoder).__name__)
+    if output_col in df.columns:
+        raise ValueError("the DataFrame has a column %r already" % (output_col,))
+    if kind == "document" or idf:
+        # Fail here, not in every task: an encoder with no documents cannot
+        # weigh tokens.
+        try:
+            encoder.model.encode_query(["_"])
+        except RuntimeError as e:
+            raise RuntimeError("encode needs a fitted encoder (%s)" % e) from None
+    broadcast = df.sparkSession.sparkContext.broadcast(_parts(encoder))
+    schema = _types.StructType(df.schema.fields + [
+        _types.StructField(output_col, VECTOR_TYPE, True)])
+
+    def encode_batches(batches):
+        worker = _worker_encoder(broadcast.value)
+        for batch in batches:
+            texts = batch[column]
+            present = texts.notna().to_numpy()
+            given = texts[present].tolist()
+            if kind == "document":
+                vectors = worker.encode_documents(given)
+            else:
+                vectors = worker.encode_queries(given, idf=idf)
+            column_out = [None] * len(texts)
+            it = iter(vectors)
+            for k, here in enumerate(present):
+                if here:
+                    column_out[k] = next(it)
+            batch[output_col] = column_out
+            yield batch
+
+    return df.mapInPandas(encode_batches, schema)

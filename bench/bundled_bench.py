@@ -10,9 +10,11 @@ Prints:
     command line does);
   - `python -m razoduviva cut` on that text, with --threads 1 and 2;
   - `python -m razoduviva train` on the text repeated to --train-mb MB
-    (100 by default), with --threads 1 and 2: wall time, CPU time (user +
-    sys) and CPU utilisation (CPU time over wall time; 2.0 is both cores
-    busy), and peak resident memory.
+    (100 by default), with --threads 1 and 2 and without (every core): wall
+    time, CPU time (user + sys) and CPU utilisation (CPU time over wall
+    time; 2.0 is both cores busy), and peak resident memory;
+  - `python -m razoduviva encode` of the --cut-mb text with that model, the
+    same ways, and with --format indices.
 
 The machine's load average is printed before and after, since other work on
 the machine slows every figure. Nothing is asserted. The GSDSimp text is found
@@ -154,6 +156,14 @@ def run_cli(args, stdin_path):
     return seconds, usage.ru_utime + usage.ru_stime, peak[0]
 
 
+# The thread options of the train and encode runs: none is every core.
+THREADS = (["--threads", "1"], ["--threads", "2"], [])
+
+
+def shown(options):
+    return " ".join(options) or "(every core)"
+
+
 def load():
     one, five, _ = os.getloadavg()
     return "load average %.2f (1 min), %.2f (5 min) on %d cores" % (one, five, os.cpu_count())
@@ -216,14 +226,23 @@ def main():
             f.write("\n".join(train_lines) + "\n")
         train_mb = os.path.getsize(train_path) / 1e6
         model = os.path.join(tmp, "model.json")
-        for threads in ("1", "2"):
-            seconds, cpu, peak = min((run_cli(["train", "--threads", threads, "-o", model, "-"],
-                                              train_path) for _ in range(args.repeat)),
-                                     key=lambda r: r[0])
-            print("python -m razoduviva train --threads %s on %.0f MB (%d documents): %.1f s "
+        for options in THREADS:
+            seconds, cpu, peak = min((run_cli(["train", *options, "-o", model, "-"], train_path)
+                                      for _ in range(args.repeat)), key=lambda r: r[0])
+            print("python -m razoduviva train %s on %.0f MB (%d documents): %.1f s "
                   "wall, %.1f MB/s; CPU %.1f s = %.2f cores busy; peak %.0f MiB (best of %d)"
-                  % (threads, train_mb, len(train_lines), seconds, train_mb / seconds, cpu,
-                     cpu / seconds, peak / 2**20, args.repeat))
+                  % (shown(options), train_mb, len(train_lines), seconds, train_mb / seconds,
+                     cpu, cpu / seconds, peak / 2**20, args.repeat))
+
+        # encode prints a JSON object per line, one json.dumps each: that
+        # part runs on the interpreter's thread whatever --threads says.
+        for options in THREADS + (["--format", "indices"],):
+            seconds, cpu, peak = min((run_cli(["encode", model, *options], cut_path)
+                                      for _ in range(args.repeat)), key=lambda r: r[0])
+            print("python -m razoduviva encode %s < %.0f MB: %.2f s, %.1f MB/s including "
+                  "start-up; CPU %.2f s (%.2f cores busy), peak %.0f MiB (best of %d)"
+                  % (shown(options), mb, seconds, mb / seconds, cpu, cpu / seconds,
+                     peak / 2**20, args.repeat))
     print("after: " + load())
 
 

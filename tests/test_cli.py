@@ -14,6 +14,7 @@ import threading
 import pytest
 
 import razoduviva
+import razoduviva.cli
 import razoduviva.data
 
 ENV = dict(os.environ, PYTHONIOENCODING="utf-8")
@@ -60,8 +61,10 @@ def words(cut, line):
                "--offsets"]),
     (["keywords"], ["--top", "--weights", "--tags", "--sep", "--dict", "--idf",
                     "--stop-words"]),
-    (["train"], ["--output", "--b", "--k1", "--pretokenized", "--threads", "skipped"]),
-    (["encode"], ["MODEL", "--query", "--pretokenized"]),
+    (["train"], ["--output", "--b", "--k1", "--pretokenized", "--threads", "skipped", "--mode",
+                 "--no-hmm"]),
+    (["encode"], ["MODEL", "--query", "--pretokenized", "--format", "--mode", "--no-hmm",
+                  "--threads"]),
     (["demo"], ["--query", "--top"]),
 ])
 def test_help_lists_the_options(command, expect):
@@ -417,6 +420,77 @@ def test_encode_passes_the_parser_complaints_of_a_loaded_model_on(tmp_path):
     assert "ERROR" in done.stderr and "true" in done.stderr
 
 
+# Input that tries the reading of lines: CRLF, empty and white-space lines,
+# bytes that are not UTF-8, a line longer than a block, no line end at the end.
+ODD_INPUT = b"\n".join(["\r\n".join(ODD_LINES).encode(), b"\xff\xfe\xe4\xbd \xe4\xbd\xa0\xe5\xa5\xbd",
+                        " \u3000\x1c\u2028\r".encode(), b"\x00nul", "".join(ODD_LINES * 9000).encode(),
+                        "最后一行".encode()])
+
+# (options, their mode and HMM setting, the module's cut with them)
+ENCODER_CUTS = [
+    ([], "default", True, lambda j, s: j.cut(s)),
+    (["--mode", "search"], "search", True, lambda j, s: j.cut_for_search(s)),
+    (["--no-hmm"], "default", False, lambda j, s: j.cut(s, hmm=False)),
+    (["--mode", "full"], "full", True, lambda j, s: j.cut_full(s)),
+]
+
+
+def read_lines(data):
+    return data.decode("utf-8", "replace").replace("\r\n", "\n").split("\n")
+
+
+@pytest.mark.parametrize("options, mode, hmm, cut", ENCODER_CUTS,
+                         ids=[" ".join(c[0]) or "default" for c in ENCODER_CUTS])
+def test_train_and_encode_cut_as_the_module_does_on_any_threads(jieba, sample, tmp_path, options,
+                                                                mode, hmm, cut):
+    data = "\n".join(sample).encode() + b"\r\n" + ODD_INPUT
+    lines = read_lines(data)
+    assert len(data) > 3 * 65536
+    (tmp_path / "corpus.txt").write_bytes(data)
+    documents = [words(lambda s: cut(jieba, s), line) for line in lines]
+    expected = trained([d for d in documents if d], tmp_path, "expected.json", b=0.5, k1=1.5)
+    default = trained([d for d in (words(jieba.cut, line) for line in lines) if d], tmp_path,
+                      "default.json", b=0.5, k1=1.5)
+    assert (expected != default) == bool(options)
+    for threads in ("1", "2"):
+        ok("train", "corpus.txt", "-o", "m.json", "--b", "0.5", "--k1", "1.5", "--threads", threads,
+           *options, cwd=tmp_path)
+        assert model_text(tmp_path / "m.json") == expected
+
+    model = loaded(tmp_path / "m.json")
+    core = razoduviva._core.SparseEncoder(jieba, mode, hmm, "space", model)
+    for kind, encode in (("document", model.encode_document), ("query", model.encode_query)):
+        query = ["--query"] if kind == "query" else []
+        dicts = "".join(json.dumps(encode(d), ensure_ascii=False) + "\n" for d in documents)
+        indices = core.encode(lines, kind, "indices", 1)
+        for threads in ("1", "2"):
+            args = ("encode", "m.json", "--threads", threads, *query, *options)
+            assert ok(*args, stdin=data.decode("utf-8", "replace"), cwd=tmp_path) == dicts
+            out = ok(*args, "--format", "indices", stdin="\n".join(lines), cwd=tmp_path)
+            assert [json.loads(x) for x in out.split("\n")[:-1]] == indices
+        assert ok("encode", "m.json", *query, *options, *sample[1].split(" "), cwd=tmp_path) == \
+            dicts.split("\n")[1] + "\n"
+
+
+def test_encode_batches_keep_the_order_and_streams(jieba, model_path):
+    model = loaded(model_path)
+    lines = ["%d %s" % (i, ODD_LINES[i % 6] + ODD_LINES[i % 5]) for i in range(20000)]
+    stdin = "\n".join(lines) + "\n"
+    # batches of several blocks on every core
+    assert len(stdin.encode()) > 1.5 * razoduviva.cli.ENCODE_BATCH * os.cpu_count()
+    assert ok("encode", model_path, stdin=stdin).split("\n")[:-1] == \
+        [json.dumps(model.encode_document(words(jieba.cut, line)), ensure_ascii=False)
+         for line in lines]
+    with spawn("encode", model_path, "--format", "indices") as proc:
+        for line in ("今天天气不错", "", "北京"):
+            proc.stdin.write((line + "\n").encode())
+            proc.stdin.flush()
+            vector = json.loads(proc.stdout.readline())  # before the input ends
+            assert len(vector["indices"]) == len(words(jieba.cut, line))
+        proc.stdin.close()
+        assert proc.stdout.read() == b"" and proc.wait() == 0 and proc.stderr.read() == b""
+
+
 # ---------------------------------------------------------------------------
 # demo
 
@@ -447,7 +521,7 @@ def bad_files(tmp_path):
         "bad.json": '{"_b": 0.75, "_doc_count": ',
         "empty.json": "",
         "other.json": '{"a": [1, 2, 3]}',
-        "blank.txt": "\n \n\t\n",
+        "blank.txt": "\n \n\t\n\u3000\x0b\r\n\x1c\u2028",
         "warn.json": '{"_b": 0.75, tru',
     }
     for name, text in files.items():
@@ -479,6 +553,14 @@ FAILURES = [
     (["train", "--b", "1.5", "-o", "m.json"], "", 2, ["--b"]),
     (["train", "--k1", "nan", "-o", "m.json"], "", 2, ["--k1"]),
     (["cut", "--threads", "0"], "", 2, ["--threads"]),
+    (["train", "--threads", "0", "-o", "m.json"], "", 2, ["--threads"]),
+    (["encode", "--threads", "-2", "m.json", "x"], None, 2, ["--threads"]),
+    (["train", "--mode", "fast", "-o", "m.json"], "", 2, ["--mode"]),
+    (["train", "--pretokenized", "--no-hmm", "-o", "m.json"], "a\n", 2, ["--pretokenized"]),
+    (["encode", "--pretokenized", "--mode", "full", "m.json", "x"], None, 2, ["--mode"]),
+    (["encode", "--pretokenized", "--format", "indices", "m.json", "x"], None, 2,
+     ["--pretokenized", "--format indices"]),
+    (["encode", "--format", "csr", "m.json", "x"], None, 2, ["--format"]),
     (["cut", "--threads", "two"], "", 2, ["--threads"]),
     (["cut", "--no-such-option"], "", 2, ["--no-such-option"]),
     (["encode"], None, 2, ["MODEL"]),

@@ -10,11 +10,13 @@
 Each subcommand has --help. Standard library only.
 
 Input is read as UTF-8 in blocks of whole lines (`_line_blocks`), so memory
-stays bounded by the block size, the longest line and, with --threads, a
-window of 2 * N blocks in flight; results come out in input order. Bytes that
-are not UTF-8 are read as U+FFFD. Failures are reported as one line on
-standard error and a non-zero exit status: 1 for a failed run, 2 for a bad
-command line, 130 after Ctrl-C, 141 when standard output is closed early.
+stays bounded by the block size, the longest line and a window of work in
+flight: 2 * N blocks for `cut --threads N`, a batch of the compiled encoder
+for `train` (about 8 MB of lines) and `encode` (ENCODE_BATCH per thread);
+results come out in input order. Bytes that are not UTF-8 are read as
+U+FFFD. Failures are reported as one line on standard error and a non-zero
+exit status: 1 for a failed run, 2 for a bad command line, 130 after Ctrl-C,
+141 when standard output is closed early.
 The log records of the native code reach standard error through the logger
 "razoduviva" (`_NativeLog`), held back while data loads.
 """
@@ -423,7 +425,7 @@ def _cut_function(jieba, mode="default", hmm=True):
 
 def _lines_tokens(args, jieba):
     """A function from a text of lines to the tokens of each line, for the
-    commands that train and encode."""
+    commands that count words in Python: demo, and encode --pretokenized."""
     if getattr(args, "pretokenized", False):
         return lambda text: [line.split() for line in text.split("\n")]
     return functools.partial(_words_by_line, jieba.cut)
@@ -565,30 +567,55 @@ def _output_path(path):
     return path
 
 
+def _encoder(args, model):
+    """The compiled encoder over `model` whose tokens are the words of the
+    cut in args.mode (with the HMM unless --no-hmm) less the words made only
+    of white space: the words `cut` prints."""
+    return razoduviva._core.SparseEncoder(_jieba(args), args.mode, not args.no_hmm, "space",
+                                          model)
+
+
+# A line that gives no token: empty, or white space alone (every character
+# of a line is in some word of its cut, in every mode, so a line with
+# anything else gives a word that is not white space).
+_BLANK_LINE = re.compile(r"^[^\S\n]*$", re.M)
+
+
 def cmd_train(args):
     output = _output_path(args.output)
     streams, total = _inputs(args.files)
-    tokens = _lines_tokens(args, None if args.pretokenized else _jieba(args))
     model = razoduviva.BM25(b=args.b, k1=args.k1)
-
-    def segment_block(block):
-        return len(block), tokens(_text(block))
-
+    encoder = None if args.pretokenized else _encoder(args, model)
     progress = _Progress(total)
-    train = model.train
     done = lines = skipped = 0
-    # The segmentation runs in the pool, the training here, in input order,
-    # so the model does not depend on the number of threads.
-    try:
-        for size, lists in _ordered(segment_block, _all_blocks(streams), args.threads):
-            for doc in lists:
-                if doc:
-                    train(doc)
-                else:
-                    skipped += 1
-            lines += len(lists)
-            done += size
+
+    def texts():
+        # The lines of every block, counted as they go by.
+        nonlocal done, lines, skipped
+        for block in _all_blocks(streams):
+            if block is None:
+                continue
+            text = _text(block)
+            block_lines = text.split("\n")
+            lines += len(block_lines)
+            skipped += len(_BLANK_LINE.findall(text))
+            done += len(block)
             progress.update(done, lines - skipped)
+            yield from block_lines
+
+    try:
+        if encoder is not None:
+            # One call over the whole input, so that its batches span block
+            # and file ends and every thread has work. It skips the lines
+            # without tokens itself and trains in input order: the model
+            # does not depend on the number of threads.
+            encoder.fit(texts(), args.threads)
+        else:
+            train = model.train
+            for line in texts():
+                tokens = line.split()
+                if tokens:
+                    train(tokens)
     except BaseException:
         progress.end()
         raise
@@ -609,9 +636,70 @@ def cmd_train(args):
 # ---------------------------------------------------------------------------
 # encode
 
+# Bytes of standard input encoded per call and thread, at least, when that
+# much is at hand: two of the encoder's 64 KiB chunks of work per thread.
+# The vectors of a batch as Python objects take about 50 times its size.
+ENCODE_BATCH = 1 << 17
+FORMATS = ("dict", "indices")
+
+
+def _batches(blocks, size):
+    """The blocks of _line_blocks joined into batches of `size` bytes or
+    more; a None (the next read would wait) ends a batch early, so that the
+    lines at hand are written before the wait."""
+    parts, held = [], 0
+    for block in blocks:
+        if block is not None:
+            parts.append(block)
+            held += len(block)
+            if held < size:
+                continue
+        if parts:
+            yield b"".join(parts)
+            parts, held = [], 0
+    if parts:
+        yield b"".join(parts)
+
+
+def _check_tokens(args):
+    """Settles the mode of train and encode in args.mode; a usage error
+    message for options that do not go together."""
+    if args.pretokenized:
+        if args.mode is not None or args.no_hmm:
+            return "--pretokenized does not cut: not with --mode or --no-hmm"
+        if getattr(args, "format", "dict") != "dict":
+            return "--format indices hashes cut words: not with --pretokenized"
+    args.mode = args.mode or "default"
+    return None
+
+
 def cmd_encode(args):
     model = _model(args.model)
-    tokens = _lines_tokens(args, None if args.pretokenized else _jieba(args))
+    if args.pretokenized:
+        return _encode_pretokenized(args, model)
+    encoder = _encoder(args, model)
+    kind = "query" if args.query else "document"
+    dumps = functools.partial(json.dumps, ensure_ascii=False)
+
+    def vectors(texts):
+        try:
+            return encoder.encode(texts, kind, args.format, args.threads)
+        except RuntimeError as e:
+            raise CliError("cannot encode with %s: %s" % (args.model, e)) from None
+
+    if args.text:
+        _write((dumps(vectors([" ".join(args.text)])[0]) + "\n").encode("utf-8"))
+        return 0
+
+    size = ENCODE_BATCH * (args.threads or os.cpu_count() or 1)
+    for batch in _batches(_line_blocks(sys.stdin.buffer, mark_waits=True), size):
+        lines = map(dumps, vectors(_text(batch).split("\n")))
+        _write(("\n".join(lines) + "\n").encode("utf-8"))
+    return 0
+
+
+def _encode_pretokenized(args, model):
+    tokens = _lines_tokens(args, None)
     encode = model.encode_query if args.query else model.encode_document
 
     def vector(words):
@@ -734,6 +822,20 @@ def build_parser():
     threads.add_argument("--threads", metavar="N", type=_positive_int, default=1,
                          help="cut with N threads (default: 1)")
 
+    # The cut of train and encode: the same options for both, since the
+    # queries and documents must be cut as the model's documents were.
+    cutting = _Parser(add_help=False)
+    cutting.add_argument("--mode", choices=MODES,
+                         help="cut mode, as for 'cut': default, search or full (default: "
+                              "default). A model's documents and the text encoded with it "
+                              "should be cut the same way: encode with the --mode and "
+                              "--no-hmm the model was trained with")
+    cutting.add_argument("--no-hmm", action="store_true",
+                         help="cut with the dictionary alone, without the HMM (see --mode)")
+    cutting.add_argument("--threads", metavar="N", type=_positive_int,
+                         help="cut on N threads (default: every core); the output is the "
+                              "same for any N")
+
     parser = _Parser(
         prog=PROG,
         description="Chinese word segmentation and BM25 sparse vectors.",
@@ -788,7 +890,7 @@ def build_parser():
     p.set_defaults(func=cmd_keywords)
 
     p = commands.add_parser(
-        "train", parents=[threads, data], help="train a BM25 model on a corpus",
+        "train", parents=[cutting, data], help="train a BM25 model on a corpus",
         description="Train a BM25 model on a corpus of one document per line (the FILEs "
                     "in order, or standard input) and write it as JSON. Lines are cut into "
                     "words (or split at white space with --pretokenized); a line that gives "
@@ -803,22 +905,32 @@ def build_parser():
     p.add_argument("--k1", type=_ranged_float(0.0), default=1.2,
                    help="term-frequency saturation, 0 or more (default: %(default)s)")
     p.add_argument("--pretokenized", action="store_true",
-                   help="lines hold tokens separated by white space; no cutting")
-    p.set_defaults(func=cmd_train)
+                   help="lines hold tokens separated by white space; no cutting (not "
+                        "with --mode or --no-hmm)")
+    p.set_defaults(func=cmd_train, check=_check_tokens)
 
     p = commands.add_parser(
-        "encode", parents=[data], help="encode text with a BM25 model, as JSON",
-        description="Encode text as the sparse vector of a trained model: a JSON object "
-                    "from word to weight, in ascending word order. The TEXT arguments give "
-                    "one vector; else each line of standard input gives one, one per line.")
+        "encode", parents=[cutting, data], help="encode text with a BM25 model, as JSON",
+        description="Encode text as the sparse vector of a trained model, a JSON object: "
+                    "from word to weight, in ascending word order, or with --format "
+                    "indices the hashed ids of the words and their weights. The TEXT "
+                    "arguments give one vector; else each line of standard input gives "
+                    "one, one per line, streaming. Lines are cut as 'train' cuts them; "
+                    "white-space words are left out.")
     p.add_argument("model", metavar="MODEL", help="model file written by 'train'")
     p.add_argument("text", nargs="*", metavar="TEXT", help="text to encode (default: standard input)")
     p.add_argument("--query", action="store_true",
                    help="the query vector (idf weights summing to 1) instead of the "
                         "document vector")
     p.add_argument("--pretokenized", action="store_true",
-                   help="the text holds tokens separated by white space; no cutting")
-    p.set_defaults(func=cmd_encode)
+                   help="the text holds tokens separated by white space; no cutting (not "
+                        "with --mode, --no-hmm or --format indices)")
+    p.add_argument("--format", choices=FORMATS, default="dict",
+                   help="dict: {word: weight, ...}; indices: {\"indices\": [...], "
+                        "\"values\": [...]}, each word's id the 32-bit MurmurHash3 of its "
+                        "UTF-8 bytes (seed 0, unsigned) as razoduviva.SparseEncoder gives it, "
+                        "ids ascending, words of one id adding their weights (default: dict)")
+    p.set_defaults(func=cmd_encode, check=_check_tokens)
 
     p = commands.add_parser(
         "demo", parents=[data], help="the whole job on a bundled sample",

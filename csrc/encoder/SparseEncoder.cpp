@@ -15,11 +15,51 @@ SparseEncoder::SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderS
   if (jieba_ == nullptr || model_ == nullptr) {
     throw std::invalid_argument("SparseEncoder: a segmenter and a model are needed");
   }
-  const jieba::WordTable& stop_words = jieba_->keyword_extractor_.StopWords();
-  stop_words_.reserve(stop_words.size());
-  for (size_t k = 0; k < stop_words.size(); ++k) {
-    stop_words_.insert(stop_words.Word(k));
+  stop_words_.Assign(jieba_->keyword_extractor_.StopWords());
+}
+
+uint64_t SparseEncoder::WordSet::Hash(std::string_view word) noexcept {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : word) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   }
+  return hash ^ (hash >> 29);
+}
+
+void SparseEncoder::WordSet::Assign(const jieba::WordTable& words) {
+  size_t slots = 16;
+  while (slots < 4 * words.size()) {
+    slots *= 2;
+  }
+  slots_.assign(slots, {});
+  mask_ = slots - 1;
+  has_empty_ = false;
+  for (size_t k = 0; k < words.size(); ++k) {
+    const std::string_view word = words.Word(k);
+    if (word.empty()) {
+      has_empty_ = true;
+      continue;
+    }
+    const uint64_t hash = Hash(word);
+    size_t i = hash & mask_;
+    while (!slots_[i].second.empty()) {
+      i = (i + 1) & mask_;
+    }
+    slots_[i] = {hash, word};
+  }
+}
+
+bool SparseEncoder::WordSet::Contains(std::string_view word) const noexcept {
+  if (word.empty()) {
+    return has_empty_;
+  }
+  const uint64_t hash = Hash(word);
+  for (size_t i = hash & mask_; !slots_[i].second.empty(); i = (i + 1) & mask_) {
+    if (slots_[i].first == hash && slots_[i].second == word) {
+      return true;
+    }
+  }
+  return false;
 }
 
 uint32_t SparseEncoder::TokenId(std::string_view token) noexcept {
@@ -49,7 +89,7 @@ bool SparseEncoder::Dropped(std::string_view word) const {
     case TokenFilter::kStopWords:
       break;
   }
-  return stop_words_.count(word) != 0 || encoder::IsSpaceOrPunctuationWord(word);
+  return encoder::IsSpaceOrPunctuationWord(word) || stop_words_.Contains(word);
 }
 
 void SparseEncoder::Train(const std::string_view* texts, size_t count, BM25& model,

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "bm25/BM25.hpp"
@@ -121,11 +121,26 @@ class SparseEncoder {
   // tokens, ascending by token), or 1.0 per distinct token.
   void Weigh(VectorKind kind, Scratch& scratch) const;
 
+  // A set of words viewing another's storage, for one question asked of
+  // every token: open addressing on a short FNV-1a hash, at most a quarter
+  // full, so that a miss (nearly every token) is one probe of one slot.
+  class WordSet {
+   public:
+    void Assign(const jieba::WordTable& words);
+    bool Contains(std::string_view word) const noexcept;
+
+   private:
+    static uint64_t Hash(std::string_view word) noexcept;
+    std::vector<std::pair<uint64_t, std::string_view>> slots_;  // empty view: free
+    size_t mask_ = 0;
+    bool has_empty_ = false;
+  };
+
   std::shared_ptr<const jieba::Jieba> jieba_;
   EncoderSettings settings_;
   std::shared_ptr<BM25> model_;
-  // The segmenter's stop words, as a hash set of views of its table.
-  std::unordered_set<std::string_view> stop_words_;
+  // The segmenter's stop words, viewing its table.
+  WordSet stop_words_;
 };
 
 }  // namespace kelp::typing::text

@@ -56,24 +56,32 @@ bool IsSpaceOrPunctuation(Rune rune) noexcept;
 // The class as sorted, disjoint ranges, no two of which touch.
 RuneRanges SpaceOrPunctuationRanges() noexcept;
 
-// True for a word of at least one code point, all of them in the class.
-// False for an empty word and for bytes that the segmenter's decoder
-// (jieba::DecodeRunesInString) refuses; that decoder is lenient, so this
-// judges a word by the code points the segmenter sees in it. Allocates only
-// for words of more than 16 code points.
-inline bool IsSpaceOrPunctuationWord(std::string_view utf8) {
-  jieba::RuneStrVector runes;
-  if (utf8.empty() || !jieba::DecodeRunesInString(utf8, runes)) {
-    return false;
-  }
-  for (const jieba::RuneStr& rune : runes) {
-    if (!IsSpaceOrPunctuation(rune.rune)) {
+// True when `test` holds for every rune of `utf8`, decoded as the segmenter
+// decodes (jieba::DecodeRune); false for bytes it refuses. Stops at the
+// first rune that fails, so a word of other characters costs one rune.
+template <typename Test>
+bool AllRunes(std::string_view utf8, Test&& test) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  size_t left = utf8.size();
+  while (left > 0) {
+    Rune rune;
+    const uint32_t taken = jieba::DecodeRune(p, left, rune);
+    if (taken == 0 || !test(rune)) {
       return false;
     }
+    p += taken;
+    left -= taken;
   }
   return true;
 }
 
+// True for a word of at least one code point, all of them in the class.
+// False for an empty word and for bytes that the segmenter's decoder
+// refuses; that decoder is lenient, so this judges a word by the code points
+// the segmenter sees in it. Allocates nothing.
+inline bool IsSpaceOrPunctuationWord(std::string_view utf8) {
+  return !utf8.empty() && AllRunes(utf8, IsSpaceOrPunctuation);
+}
 // True for white space as Python's str.isspace() sees it: a set that has
 // not changed since Unicode 6.3.
 constexpr bool IsSpace(Rune rune) noexcept {
@@ -85,16 +93,6 @@ constexpr bool IsSpace(Rune rune) noexcept {
 // True for a word of at least one code point, all of them white space (the
 // same decoding as IsSpaceOrPunctuationWord).
 inline bool IsSpaceWord(std::string_view utf8) {
-  jieba::RuneStrVector runes;
-  if (utf8.empty() || !jieba::DecodeRunesInString(utf8, runes)) {
-    return false;
-  }
-  for (const jieba::RuneStr& rune : runes) {
-    if (!IsSpace(rune.rune)) {
-      return false;
-    }
-  }
-  return true;
+  return !utf8.empty() && AllRunes(utf8, IsSpace);
 }
-
 }  // namespace kelp::typing::text::encoder

@@ -18,6 +18,7 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -167,6 +168,56 @@ void Fit(SparseEncoder& self, const py::handle& texts, const std::optional<int64
   }
 }
 
+// The int or float objects of a batch's numbers, by value: a token's id
+// comes back in every text that holds the token, and document weights
+// repeat too (they depend only on a token's count and the text's length),
+// so most numbers are one more reference to an object made before.
+// Direct-mapped: a value whose slot another took is made anew. Holds its
+// references until the call ends; interpreter lock held.
+template <typename Key>
+class NumberCache {
+ public:
+  NumberCache() : slots_(kSlots) {}
+  ~NumberCache() {
+    for (const Slot& slot : slots_) {
+      Py_XDECREF(slot.object);
+    }
+  }
+  NumberCache(const NumberCache&) = delete;
+  NumberCache& operator=(const NumberCache&) = delete;
+
+  // A new reference to the object for `key`, made by make() when missing.
+  template <typename Make>
+  PyObject* Get(Key key, uint64_t bits, Make&& make) {
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (slot.object == nullptr || slot.bits != bits) {
+      PyObject* made = make(key);
+      if (made == nullptr) {
+        throw py::error_already_set();
+      }
+      Py_XDECREF(slot.object);
+      slot = Slot{bits, made};
+    }
+    Py_INCREF(slot.object);
+    return slot.object;
+  }
+
+ private:
+  struct Slot {
+    uint64_t bits = 0;
+    PyObject* object = nullptr;
+  };
+  static constexpr unsigned kBits = 14;
+  static constexpr size_t kSlots = size_t{1} << kBits;
+  std::vector<Slot> slots_;
+};
+
+uint64_t BitsOf(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return bits;
+}
+
 // Turns the vectors of one chunk into Python objects, in order.
 class Converter {
  public:
@@ -180,20 +231,23 @@ class Converter {
       py::list ids(end - begin);
       py::list values(end - begin);
       for (size_t k = begin; k < end; ++k) {
-        PyObject* id = PyLong_FromUnsignedLong(vectors.ids[k]);
-        PyObject* value = PyFloat_FromDouble(vectors.values[k]);
-        if (id == nullptr || value == nullptr) {
-          Py_XDECREF(id);
-          Py_XDECREF(value);
-          throw py::error_already_set();
-        }
+        PyObject* id = ids_.Get(vectors.ids[k], vectors.ids[k], [](uint32_t v) {
+          return PyLong_FromUnsignedLong(v);
+        });
         PyList_SET_ITEM(ids.ptr(), static_cast<Py_ssize_t>(k - begin), id);
+        PyObject* value = values_.Get(vectors.values[k], BitsOf(vectors.values[k]),
+                                      [](double v) { return PyFloat_FromDouble(v); });
         PyList_SET_ITEM(values.ptr(), static_cast<Py_ssize_t>(k - begin), value);
       }
-      py::dict vector;
-      vector[indices_key_] = std::move(ids);
-      vector[values_key_] = std::move(values);
-      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(first_text + t), vector.release().ptr());
+      PyObject* vector = PyDict_New();
+      if (vector == nullptr) {
+        throw py::error_already_set();
+      }
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(first_text + t), vector);
+      if (PyDict_SetItem(vector, indices_key_.ptr(), ids.ptr()) != 0 ||
+          PyDict_SetItem(vector, values_key_.ptr(), values.ptr()) != 0) {
+        throw py::error_already_set();
+      }
       begin = end;
     }
   }
@@ -208,12 +262,11 @@ class Converter {
       for (size_t k = begin; k < end; ++k) {
         const py::object word = py::reinterpret_steal<py::object>(
             interner_.Get(texts[first_text + t], vectors.tokens[k], hashes[k]));
-        PyObject* value = PyFloat_FromDouble(vectors.values[k]);
-        if (value == nullptr || PyDict_SetItem(vector.ptr(), word.ptr(), value) != 0) {
-          Py_XDECREF(value);
+        const py::object value = py::reinterpret_steal<py::object>(values_.Get(
+            vectors.values[k], BitsOf(vectors.values[k]), [](double v) { return PyFloat_FromDouble(v); }));
+        if (PyDict_SetItem(vector.ptr(), word.ptr(), value.ptr()) != 0) {
           throw py::error_already_set();
         }
-        Py_DECREF(value);
       }
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(first_text + t), vector.release().ptr());
       begin = end;
@@ -224,6 +277,8 @@ class Converter {
   py::str indices_key_;
   py::str values_key_;
   WordInterner interner_;
+  NumberCache<uint32_t> ids_;
+  NumberCache<double> values_;
 };
 
 // The compressed sparse rows of all the texts: row pointers, column ids

@@ -2,35 +2,6 @@
 
 namespace kelp::typing::text::jieba {
 
-namespace {
-
-// Decodes the rune at `p`, with `remaining` (>= 1) bytes left in the text.
-// Returns the number of bytes taken, or 0 when no rune can be decoded there.
-inline uint32_t DecodeOne(const unsigned char* p, size_t remaining, Rune& rune) noexcept {
-  const unsigned char b0 = p[0];
-  if (b0 < 0x80) {
-    rune = b0;
-    return 1;
-  }
-  if (b0 <= 0xDF && remaining >= 2) {
-    rune = (static_cast<Rune>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
-    return 2;
-  }
-  if (b0 <= 0xEF && remaining >= 3) {
-    rune = (static_cast<Rune>(b0 & 0x0F) << 12) | (static_cast<Rune>(p[1] & 0x3F) << 6) |
-           (p[2] & 0x3F);
-    return 3;
-  }
-  if (b0 <= 0xF7 && remaining >= 4) {
-    rune = (static_cast<Rune>(b0 & 0x07) << 18) | (static_cast<Rune>(p[1] & 0x3F) << 12) |
-           (static_cast<Rune>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
-    return 4;
-  }
-  return 0;
-}
-
-}  // namespace
-
 bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes) {
   runes.clear();
   if (len == 0) {
@@ -48,7 +19,7 @@ bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes) {
   uint32_t j = 0;
   while (i < len) {
     RuneStr record;
-    const uint32_t taken = DecodeOne(bytes + i, len - i, record.rune);
+    const uint32_t taken = DecodeRune(bytes + i, len - i, record.rune);
     if (taken == 0) {
       runes.clear();
       return false;

@@ -68,6 +68,32 @@ struct Word {
 // Longest text the 32-bit offsets can describe: 4 GiB minus one byte.
 inline constexpr size_t MAX_TEXT_BYTES = UINT32_MAX;
 
+// Decodes the rune at `p`, with `remaining` (>= 1) bytes left in the text,
+// as DecodeRunesInString does. Returns the number of bytes taken, or 0 when
+// no rune can be decoded there.
+inline uint32_t DecodeRune(const unsigned char* p, size_t remaining, Rune& rune) noexcept {
+  const unsigned char b0 = p[0];
+  if (b0 < 0x80) {
+    rune = b0;
+    return 1;
+  }
+  if (b0 <= 0xDF && remaining >= 2) {
+    rune = (static_cast<Rune>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
+    return 2;
+  }
+  if (b0 <= 0xEF && remaining >= 3) {
+    rune = (static_cast<Rune>(b0 & 0x0F) << 12) | (static_cast<Rune>(p[1] & 0x3F) << 6) |
+           (p[2] & 0x3F);
+    return 3;
+  }
+  if (b0 <= 0xF7 && remaining >= 4) {
+    rune = (static_cast<Rune>(b0 & 0x07) << 18) | (static_cast<Rune>(p[1] & 0x3F) << 12) |
+           (static_cast<Rune>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+    return 4;
+  }
+  return 0;
+}
+
 // Decodes the `len` bytes at `s` into `runes` (cleared first). True on
 // success; on failure `runes` is left empty. Failure: a lead byte of 0xF8 or
 // more, a sequence cut off by the end of the text, a null `s` with a non-zero

@@ -3,8 +3,8 @@
 // released while they work.
 //
 // fit reads its iterable in batches (so memory does not grow with the
-// corpus), trains a model per thread on each batch, and merges them into a
-// staging model; the encoder's model takes the staged statistics only when
+// corpus; the next batch is read while the workers train on one), trains a
+// model per thread on each batch, and merges them into a staging model; the encoder's model takes the staged statistics only when
 // the whole iterable has been read, so a failure part way (a text of the
 // wrong type, an interruption) leaves it as it was. Encoding converts all
 // the texts first, then works by chunks; the calling thread turns each
@@ -123,18 +123,16 @@ void Fit(SparseEncoder& self, const py::handle& texts, const std::optional<int64
   std::vector<SparseEncoder::Scratch> scratch(thread_count);
   const NativeLogScope log;
   limonp::LogSink* sink = log.Sink();
+  // While the worker threads train on one batch, the calling thread reads
+  // the next (reading needs the interpreter lock), then joins the work.
   std::vector<Sentence> batch;
-  while (true) {
-    batch.clear();
-    if (!reader.Read(batch, kFitBatchBytes, kFitBatchTexts)) {
-      break;
-    }
+  std::vector<Sentence> next;
+  bool more = reader.Read(batch, kFitBatchBytes, kFitBatchTexts);
+  while (more) {
     const std::vector<std::string_view> views = Views(batch);
     const std::vector<std::pair<size_t, size_t>> ranges = SplitIntoChunks(batch);
-    {
-      py::gil_scoped_release unlocked;
-      {
-        limonp::OrderedChunks runner(ranges.size(), thread_count, [&](size_t k, size_t thread) {
+    auto runner = std::make_unique<limonp::OrderedChunks>(
+        ranges.size(), thread_count, [&](size_t k, size_t thread) {
           const limonp::ScopedLogSink records(sink);
           if (locals[thread] == nullptr) {
             locals[thread] = std::make_unique<BM25>(staged.b(), staged.k1());
@@ -142,10 +140,20 @@ void Fit(SparseEncoder& self, const py::handle& texts, const std::optional<int64
           self.Train(views.data() + ranges[k].first, ranges[k].second - ranges[k].first,
                      *locals[thread], scratch[thread]);
         });
-        size_t k;
-        while (runner.Next(k)) {
-        }
+    next.clear();
+    try {
+      more = reader.Read(next, kFitBatchBytes, kFitBatchTexts);
+    } catch (...) {
+      py::gil_scoped_release unlocked;
+      runner.reset();  // stops the workers and waits for them
+      throw;
+    }
+    {
+      py::gil_scoped_release unlocked;
+      size_t k;
+      while (runner->Next(k)) {
       }
+      runner.reset();
       for (std::unique_ptr<BM25>& local : locals) {
         if (local != nullptr) {
           staged.merge(*local);
@@ -153,6 +161,7 @@ void Fit(SparseEncoder& self, const py::handle& texts, const std::optional<int64
         }
       }
     }
+    batch.swap(next);
     if (PyErr_CheckSignals() != 0) {
       throw py::error_already_set();
     }

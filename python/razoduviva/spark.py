@@ -11,10 +11,11 @@ give, for corpora that live in tables on a cluster.
     vectors.write.parquet("vectors.parquet")
 
 What runs where:
-- fit: each partition fits an encoder of its own on its texts (null texts
-  are skipped) and returns its statistics, a BM25 model; the models are
-  merged in a tree (BM25.merge), a few at a time per task, and the last
-  merges on the driver into a copy of the given encoder. The result equals
+- fit: each partition's texts reach Python as Arrow batches (mapInPandas);
+  it fits an encoder of its own on them (null texts are skipped) and
+  returns its statistics, a BM25 model; the models are merged in a tree
+  (BM25.merge), a few at a time per task, and the last merges on the driver
+  into a copy of the given encoder. The result equals
   encoder.fit over the same texts on one machine.
 - encode: a pandas UDF over Arrow batches (mapInPandas) encodes each batch
   with encode_documents or encode_queries; the new column is
@@ -28,8 +29,8 @@ What runs where:
   Within a task the encoder works on one thread: Spark runs a task per
   core already.
 
-Importing this module needs pyspark (and, for encode, pandas and pyarrow,
-which pyspark's pandas functions need); importing razoduviva does not.
+Importing this module needs pyspark, pandas and pyarrow (pyspark's pandas
+functions need the last two); importing razoduviva does not.
 """
 
 import hashlib
@@ -37,9 +38,11 @@ import pickle
 import threading
 
 try:
+    import pandas
     from pyspark.sql import types as _types
 except ImportError as e:  # pragma: no cover - exercised without pyspark only
-    raise ImportError('razoduviva.spark needs pyspark: pip install "razoduviva[spark]"') from e
+    raise ImportError('razoduviva.spark needs pyspark, pandas and pyarrow: '
+                      'pip install "razoduviva[spark]"') from e
 
 from razoduviva import BM25, SparseEncoder
 
@@ -114,17 +117,18 @@ def fit(df, column, encoder=None):
     result = pickle.loads(pickle.dumps(encoder)) if encoder is not None else SparseEncoder()
     broadcast = df.sparkSession.sparkContext.broadcast(_parts(result, BM25()))
 
-    def fit_partition(rows):
+    def fit_partition(batches):
         part = _worker_encoder(broadcast.value, fresh=True)
-        part.fit(row[0] for row in rows if row[0] is not None)
-        yield part.model
+        part.fit(text for batch in batches for text in batch[column] if text is not None)
+        yield pandas.DataFrame({"state": [pickle.dumps(part.model)]})
 
     def merge(a, b):
         a.merge(b)
         return a
 
     try:
-        statistics = (df.select(column).rdd.mapPartitions(fit_partition)
+        statistics = (df.select(column).mapInPandas(fit_partition, "state binary").rdd
+                      .map(lambda row: pickle.loads(row.state))
                       .treeReduce(merge, depth=_TREE_DEPTH))
     finally:
         broadcast.unpersist()

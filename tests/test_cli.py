@@ -92,6 +92,18 @@ def test_cut_arguments_are_one_line(jieba):
     assert ok("cut", "--sep", "/", *text.split(" ")) == "/".join(words(jieba.cut, text)) + "\n"
 
 
+def test_arguments_that_are_not_utf8_read_as_replacement_characters():
+    # Bytes arguments reach Python as lone surrogates; they are read as
+    # U+FFFD, as bad bytes of the input are.
+    argv = [sys.executable, "-m", "razoduviva"]
+    for command in (["cut"], ["keywords"]):
+        done = subprocess.run(argv + command + [b"\xff\xe5\x8c\x97\xe4\xba\xac"],
+                              capture_output=True, env=ENV, timeout=300)
+        assert done.returncode == 0, done.stderr
+        assert "\ufffd".encode() in done.stdout or command == ["keywords"]
+        assert b"internal error" not in done.stderr
+
+
 def test_cut_standard_input_line_by_line(jieba, sample):
     # empty lines, CRLF, blanks and tabs, and a last line without a line end
     lines = sample[:50] + ["", "hello world 你好", "\t今天天气不错  ", ""] + sample[50:60]

@@ -403,6 +403,13 @@ def _all_blocks(streams):
         yield from _line_blocks(stream, mark_waits=True)
 
 
+def _argument_text(words):
+    """The TEXT arguments as one line. Python hands bytes of an argument that
+    are not UTF-8 over as lone surrogates; they are read as U+FFFD, as in
+    the input."""
+    return " ".join(words).encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+
+
 def _write(data):
     out = sys.stdout.buffer
     out.write(data)
@@ -483,7 +490,7 @@ def cmd_cut(args):
         return ("\n".join(lines) + "\n").encode("utf-8")
 
     if args.text:
-        _write(cut_text(" ".join(args.text)))
+        _write(cut_text(_argument_text(args.text)))
         return 0
     blocks = _line_blocks(sys.stdin.buffer, mark_waits=True)
     for out in _ordered(lambda block: cut_text(_text(block)), blocks, args.threads):
@@ -507,7 +514,7 @@ def cmd_keywords(args):
 
     if args.text:
         # One line, whatever the arguments hold.
-        _write((line_keywords(" ".join(args.text)) + "\n").encode("utf-8"))
+        _write((line_keywords(_argument_text(args.text)) + "\n").encode("utf-8"))
         return 0
     blocks = _line_blocks(sys.stdin.buffer, mark_waits=True)
     for out in _ordered(lambda block: keywords_text(_text(block)), blocks, 1):
@@ -688,7 +695,7 @@ def cmd_encode(args):
             raise CliError("cannot encode with %s: %s" % (args.model, e)) from None
 
     if args.text:
-        _write((dumps(vectors([" ".join(args.text)])[0]) + "\n").encode("utf-8"))
+        _write((dumps(vectors([_argument_text(args.text)])[0]) + "\n").encode("utf-8"))
         return 0
 
     size = ENCODE_BATCH * (args.threads or os.cpu_count() or 1)
@@ -711,7 +718,7 @@ def _encode_pretokenized(args, model):
             raise CliError("%s holds a token that is not UTF-8" % args.model) from None
 
     if args.text:
-        words = [w for line in tokens(" ".join(args.text)) for w in line]
+        words = [w for line in tokens(_argument_text(args.text)) for w in line]
         _write((vector(words) + "\n").encode("utf-8"))
         return 0
     for block in _line_blocks(sys.stdin.buffer):

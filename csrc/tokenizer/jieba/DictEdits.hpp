@@ -13,9 +13,9 @@
 // entries only, so it stays cheap while the entries are few compared with
 // the dictionary.
 //
-// Cost of a walk: the edits' own small trie is stepped beside the
-// dictionary's, only while it still holds a prefix of the text: about one
-// extra lookup per position of a run.
+// Cost of a walk: one bit test per position of a run; only where a changed
+// word starts with the position's rune is the edits' own small trie stepped
+// beside the dictionary's, while it still holds a prefix of the text.
 //
 // The base trie and the base set of one-rune user words are borrowed and
 // must outlive the set. The trie points into the set's own entries, so it
@@ -59,6 +59,9 @@ class DictEdits {
       unit.weight = entry.weight;
       unit.tag = entry.tag;
       targets[k] = entry.removed ? &removed_ : &unit;
+      if (!keys[k].empty()) {
+        first_runes_.Insert(keys[k][0]);
+      }
       if (keys[k].size() == 1) {
         (entry.removed ? removed_singles_ : added_singles_).Insert(keys[k][0]);
       }
@@ -76,6 +79,11 @@ class DictEdits {
   template <typename Visit>
   void ForEachWordAt(const RuneStr* begin, size_t n, size_t i, size_t max_word_len,
                      Visit&& visit) const {
+    if (!first_runes_.Contains(begin[i].rune)) {
+      // No changed word starts here: the dictionary's own walk.
+      base_.ForEachWordAt(begin, n, i, max_word_len, std::forward<Visit>(visit));
+      return;
+    }
     const Trie::Node* base = base_.Start(begin[i].rune);
     const Trie::Node* edit = trie_->Start(begin[i].rune);
     visit(i, Merge(base, edit));
@@ -126,6 +134,9 @@ class DictEdits {
   std::unique_ptr<Trie> trie_;
   RuneSet added_singles_;
   RuneSet removed_singles_;
+  // The first runes of the changed words: a walk from any other rune is the
+  // dictionary's alone.
+  RuneSet first_runes_;
   const Trie& base_;
   const RuneSet& base_user_singles_;
 };

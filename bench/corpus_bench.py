@@ -35,16 +35,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from package_bench import gsdsimp_sentences, repeated  # noqa: E402
-
-
-def best(fn, passes):
-    times = []
-    for _ in range(passes):
-        t = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t)
-    return min(times)
+from package_bench import best, gsdsimp_sentences, repeated  # noqa: E402
 
 
 def rate(size, seconds):

@@ -23,7 +23,6 @@ Run it with the interpreter that has razoduviva installed.
 """
 
 import argparse
-import importlib.machinery
 import json
 import os
 import pickle
@@ -31,21 +30,25 @@ import subprocess
 import sys
 import tempfile
 import time
-import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from bundled_bench import build_data_script  # noqa: E402
 
 
-def build_data_script():
-    path = os.path.join(HERE, "..", "tools", "build_data.py")
-    loader = importlib.machinery.SourceFileLoader("build_data", path)
-    module = types.ModuleType("build_data")
-    module.__file__ = path
-    loader.exec_module(module)
-    return module
+def best(fn, passes):
+    """The shortest of `passes` runs of fn(), in seconds."""
+    times = []
+    for _ in range(passes):
+        t = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t)
+    return min(times)
 
 
 def gsdsimp_sentences(source=None):
+    """The GSDSimp train sentences, one per item."""
     bd = build_data_script()
     path = os.path.join(source or bd.default_source(), *bd.GSDSIMP_TRAIN)
     if not os.path.exists(path):

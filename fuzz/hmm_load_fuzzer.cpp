@@ -35,21 +35,7 @@ bool SameValue(double a, double b) {
 void AppendUtf8(std::string& out, Rune rune) {
   // Runes above 0x10FFFF cannot come from the file: it takes at most four
   // bytes, so at most 21 bits, which this writes back the same way.
-  if (rune < 0x80) {
-    out += static_cast<char>(rune);
-  } else if (rune < 0x800) {
-    out += static_cast<char>(0xC0 | (rune >> 6));
-    out += static_cast<char>(0x80 | (rune & 0x3F));
-  } else if (rune < 0x10000) {
-    out += static_cast<char>(0xE0 | (rune >> 12));
-    out += static_cast<char>(0x80 | ((rune >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (rune & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (rune >> 18));
-    out += static_cast<char>(0x80 | ((rune >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((rune >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (rune & 0x3F));
-  }
+  EncodeRunes(&rune, 1, out);
 }
 
 }  // namespace

@@ -46,13 +46,13 @@ class DictEdits {
   };
 
   // `entries` hold distinct words that are valid UTF-8 and not empty.
-  DictEdits(std::vector<Entry> entries, const Trie& base, const RuneSet& base_user_singles)
-      : entries_(std::move(entries)), base_(base), base_user_singles_(base_user_singles) {
-    units_.resize(entries_.size());
-    std::vector<RuneVector> keys(entries_.size());
-    std::vector<const DictUnit*> targets(entries_.size());
-    for (size_t k = 0; k < entries_.size(); ++k) {
-      const Entry& entry = entries_[k];
+  DictEdits(const std::vector<Entry>& entries, const Trie& base, const RuneSet& base_user_singles)
+      : base_(base), base_user_singles_(base_user_singles) {
+    units_.resize(entries.size());
+    std::vector<RuneVector> keys(entries.size());
+    std::vector<const DictUnit*> targets(entries.size());
+    for (size_t k = 0; k < entries.size(); ++k) {
+      const Entry& entry = entries[k];
       DecodeRunesInString(entry.word, keys[k]);
       DictUnit& unit = units_[k];
       unit.word = keys[k];
@@ -116,8 +116,6 @@ class DictEdits {
     return !removed_singles_.Contains(rune) && base_user_singles_.Contains(rune);
   }
 
-  const std::vector<Entry>& Entries() const noexcept { return entries_; }
-
  private:
   const DictUnit* Merge(const Trie::Node* base, const Trie::Node* edit) const noexcept {
     if (edit != nullptr && Trie::UnitOf(*edit) != nullptr) {
@@ -127,7 +125,6 @@ class DictEdits {
     return base != nullptr ? Trie::UnitOf(*base) : nullptr;
   }
 
-  std::vector<Entry> entries_;
   std::vector<DictUnit> units_;  // one per entry; a removed entry's is unused
   // What a removed word maps to in trie_.
   DictUnit removed_;

@@ -290,9 +290,6 @@ class Jieba {
     MarkEditedLocked();
   }
 
-  // True once words were added or removed at run time.
-  bool Edited() const noexcept { return edited_.load(std::memory_order_acquire); }
-
   DictTrie dictionary_;
   HMMModel hmm_model_;
   MPSegment mp_segment_;
@@ -343,8 +340,8 @@ class Jieba {
   // The loaded dictionary with the run-time changes laid over it, and the
   // segmenters over that.
   struct Edition {
-    Edition(const Jieba& owner, std::vector<DictEdits::Entry> entries)
-        : edits(std::move(entries), owner.dictionary_.GetTrie(),
+    Edition(const Jieba& owner, const std::vector<DictEdits::Entry>& entries)
+        : edits(entries, owner.dictionary_.GetTrie(),
                 owner.dictionary_.UserSingleRuneWords()),
           dictionary(owner.dictionary_, edits),
           mix_segment(&dictionary, &owner.hmm_model_),
@@ -380,7 +377,7 @@ class Jieba {
       for (const auto& [word, entry] : edits_) {
         entries.push_back(entry);
       }
-      edition_ = std::make_shared<const Edition>(*this, std::move(entries));
+      edition_ = std::make_shared<const Edition>(*this, entries);
     }
     return edition_;
   }

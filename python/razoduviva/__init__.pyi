@@ -181,7 +181,8 @@ class SparseEncoder:
     ) -> SparseEncoder:
         """The encoder saved at `path`. An encoder on the bundled data comes
         back on the bundled data (with its changed words); one on data files
-        of your own needs `jieba`, a Jieba on those files. A file that is
-        not an encoder file raises ValueError; the model's own errors are
-        those of BM25.load.
+        of your own needs `jieba`, a Jieba on those files, whose words
+        changed at run time become the file's. A file that is not an encoder
+        file raises ValueError; the model's own errors are those of
+        BM25.load.
         """

@@ -185,9 +185,10 @@ class SparseEncoder:
     def load(cls, path, jieba=None, *, threads=None):
         """The encoder saved at `path`. An encoder on the bundled data comes
         back on the bundled data (with its changed words); one on data files
-        of your own needs `jieba`, a Jieba on those files. A file that is
-        not an encoder file raises ValueError; the model's own errors are
-        those of BM25.load."""
+        of your own needs `jieba`, a Jieba on those files, whose words
+        changed at run time become the file's. A file that is not an encoder
+        file raises ValueError; the model's own errors are those of
+        BM25.load."""
         from razoduviva import BM25, Jieba
 
         with open(path, "rb") as f:
@@ -201,7 +202,7 @@ class SparseEncoder:
                 raise ValueError("%s was saved with a segmenter on data files of its own: pass "
                                  "jieba=Jieba(...) on those files" % (path,))
             jieba = Jieba()
-        if settings["edits"]:
+        if settings["edits"] or jieba._edits():
             jieba._set_edits(settings["edits"])
         model = BM25()
         model.load(text)

@@ -249,8 +249,9 @@ PyObject* Tuple(std::initializer_list<PyObject*> items) {
   return tuple;
 }
 
-// Replaces each word of `words` by the tuple make(word, k); `words` owns
-// the result.
+// Replaces each word of `words` by the tuple make(word, k), which takes
+// over the new reference to `word` it is given (or throws without having
+// taken it); `words` owns the result.
 template <typename Make>
 void MapWords(py::list& words, Make&& make) {
   PyObject* list = words.ptr();
@@ -258,7 +259,13 @@ void MapWords(py::list& words, Make&& make) {
   for (Py_ssize_t k = 0; k < n; ++k) {
     PyObject* word = PyList_GET_ITEM(list, k);
     Py_INCREF(word);
-    PyObject* item = make(word, static_cast<size_t>(k));
+    PyObject* item;
+    try {
+      item = make(word, static_cast<size_t>(k));
+    } catch (...) {
+      Py_DECREF(word);  // make threw before handing it on
+      throw;
+    }
     if (item == nullptr) {
       throw py::error_already_set();
     }

@@ -61,11 +61,14 @@ class NativeLogScope::Collector : public limonp::LogSink {
       if (!logger.attr("isEnabledFor")(level).cast<bool>()) {
         continue;
       }
+      PyObject* message = PyUnicode_DecodeUTF8(
+          record.message.data(), static_cast<Py_ssize_t>(record.message.size()), "replace");
+      if (message == nullptr) {
+        throw py::error_already_set();
+      }
       py::object made = logger.attr("makeRecord")(
           "razoduviva", level, record.source.empty() ? "<native>" : record.source, record.line,
-          py::str(PyUnicode_DecodeUTF8(record.message.data(),
-                                       static_cast<Py_ssize_t>(record.message.size()), "replace")),
-          py::none(), py::none());
+          py::reinterpret_steal<py::str>(message), py::none(), py::none());
       logger.attr("handle")(made);
     }
     records_.clear();

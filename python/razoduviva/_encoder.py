@@ -130,8 +130,8 @@ class SparseEncoder:
             raise ValueError("format must be 'indices', 'csr' or 'dict', not %r" % (format,))
         if format == "csr":
             try:
-                import numpy
                 import scipy.sparse
+                import numpy
             except ImportError as e:
                 raise ImportError("format='csr' needs SciPy: pip install \"razoduviva[scipy]\" "
                                   "(or scipy)") from e

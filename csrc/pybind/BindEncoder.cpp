@@ -51,45 +51,25 @@ constexpr size_t kFitBatchTexts = 1 << 16;
 enum class Format { kIndices, kCsr, kDict };
 
 VectorKind ParseKind(std::string_view kind) {
-  if (kind == "document") {
-    return VectorKind::kDocument;
-  }
-  if (kind == "query") {
-    return VectorKind::kQuery;
-  }
-  if (kind == "query_ones") {
-    return VectorKind::kQueryOnes;
-  }
-  throw py::value_error("kind must be 'document', 'query' or 'query_ones', not '" +
-                        std::string(kind) + "'");
+  static constexpr std::pair<std::string_view, VectorKind> kKinds[] = {
+      {"document", VectorKind::kDocument},
+      {"query", VectorKind::kQuery},
+      {"query_ones", VectorKind::kQueryOnes}};
+  return ParseChoice("kind", kind, kKinds);
 }
 
 TokenFilter ParseFilter(std::string_view filter) {
-  if (filter == "stop_words") {
-    return TokenFilter::kStopWords;
-  }
-  if (filter == "space") {
-    return TokenFilter::kSpace;
-  }
-  if (filter == "none") {
-    return TokenFilter::kNone;
-  }
-  throw py::value_error("filter must be 'stop_words', 'space' or 'none', not '" +
-                        std::string(filter) + "'");
+  static constexpr std::pair<std::string_view, TokenFilter> kFilters[] = {
+      {"stop_words", TokenFilter::kStopWords},
+      {"space", TokenFilter::kSpace},
+      {"none", TokenFilter::kNone}};
+  return ParseChoice("filter", filter, kFilters);
 }
 
 Format ParseFormat(std::string_view format) {
-  if (format == "indices") {
-    return Format::kIndices;
-  }
-  if (format == "csr") {
-    return Format::kCsr;
-  }
-  if (format == "dict") {
-    return Format::kDict;
-  }
-  throw py::value_error("format must be 'indices', 'csr' or 'dict', not '" + std::string(format) +
-                        "'");
+  static constexpr std::pair<std::string_view, Format> kFormats[] = {
+      {"indices", Format::kIndices}, {"csr", Format::kCsr}, {"dict", Format::kDict}};
+  return ParseChoice("format", format, kFormats);
 }
 
 // Holds a model pinned (see BM25::pin) while it lives; made and destroyed

@@ -7,17 +7,11 @@
 namespace kelp::typing::text::pybind {
 
 jieba::CutMode ParseMode(std::string_view mode) {
-  if (mode == "default") {
-    return jieba::CutMode::kDefault;
-  }
-  if (mode == "search") {
-    return jieba::CutMode::kSearch;
-  }
-  if (mode == "full") {
-    return jieba::CutMode::kFull;
-  }
-  throw py::value_error("mode must be 'default', 'search' or 'full', not '" + std::string(mode) +
-                        "'");
+  static constexpr std::pair<std::string_view, jieba::CutMode> kModes[] = {
+      {"default", jieba::CutMode::kDefault},
+      {"search", jieba::CutMode::kSearch},
+      {"full", jieba::CutMode::kFull}};
+  return ParseChoice("mode", mode, kModes);
 }
 
 size_t ThreadCount(const std::optional<int64_t>& threads) {

@@ -104,6 +104,27 @@ namespace kelp::typing::text::pybind {
 
 namespace py = ::pybind11;
 
+// The value that `name` stands for among `choices`; for any other name,
+// ValueError "<what> must be 'a', 'b' or 'c', not '<name>'".
+template <typename T, size_t N>
+T ParseChoice(const char* what, std::string_view name,
+              const std::pair<std::string_view, T> (&choices)[N]) {
+  for (const auto& [key, value] : choices) {
+    if (name == key) {
+      return value;
+    }
+  }
+  std::string message = std::string(what) + " must be ";
+  for (size_t k = 0; k < N; ++k) {
+    if (k > 0) {
+      message += k + 1 < N ? ", " : " or ";
+    }
+    message.append("'").append(choices[k].first).append("'");
+  }
+  message.append(", not '").append(name).append("'");
+  throw py::value_error(message);
+}
+
 // The cut mode named `mode` ("default", "search" or "full"); ValueError
 // for any other.
 jieba::CutMode ParseMode(std::string_view mode);

@@ -18,7 +18,7 @@
 #include "TestFiles.hpp"
 #include "encoder/SparseEncoder.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
-#include "tokenizer/limonp/OrderedChunks.hpp"
+#include "batch/OrderedChunks.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 
 namespace jieba = kelp::typing::text::jieba;
@@ -257,7 +257,7 @@ TEST_F(JiebaStressTest, BatchesOnThreadsWhileAWordChanges) {
     std::vector<Vectors> out(chunks);
     std::vector<kelp::typing::text::SparseEncoder::Scratch> scratches(4);
     std::vector<kelp::typing::text::BM25> models(4);
-    kelp::typing::text::limonp::OrderedChunks runner(chunks, 4, [&](size_t k, size_t thread) {
+    kelp::typing::text::batch::OrderedChunks runner(chunks, 4, [&](size_t k, size_t thread) {
       const size_t first = k * kChunk;
       const size_t count = std::min(kChunk, views.size() - first);
       encoder.EncodeHashed(views.data() + first, count, kelp::typing::text::VectorKind::kDocument,

@@ -1,4 +1,4 @@
-#include "tokenizer/limonp/OrderedChunks.hpp"
+#include "batch/OrderedChunks.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace limonp = kelp::typing::text::limonp;
+namespace batch = kelp::typing::text::batch;
 
 namespace {
 
@@ -20,7 +20,7 @@ TEST(OrderedChunksTest, HandsBackEveryChunkOnceInOrder) {
     for (const size_t chunks : {0u, 1u, 5u, 200u}) {
       std::vector<std::atomic<int>> worked(chunks);
       std::vector<size_t> by(chunks, SIZE_MAX);
-      limonp::OrderedChunks runner(chunks, threads, [&](size_t k, size_t thread) {
+      batch::OrderedChunks runner(chunks, threads, [&](size_t k, size_t thread) {
         // Later chunks finish first now and then, so that order matters.
         if (k % 7 == 0) {
           std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -50,7 +50,7 @@ TEST(OrderedChunksTest, HandsBackEveryChunkOnceInOrder) {
 TEST(OrderedChunksTest, AFailureReachesTheCaller) {
   for (const size_t threads : {1u, 2u, 4u}) {
     std::atomic<int> worked{0};
-    limonp::OrderedChunks runner(1000, threads, [&](size_t k, size_t) {
+    batch::OrderedChunks runner(1000, threads, [&](size_t k, size_t) {
       if (k == 3) {
         throw std::length_error("chunk 3");
       }
@@ -72,7 +72,7 @@ TEST(OrderedChunksTest, AFailureReachesTheCaller) {
 }
 
 TEST(OrderedChunksTest, AvailableThreadsIsAtLeastOne) {
-  EXPECT_GE(limonp::AvailableThreads(), 1u);
+  EXPECT_GE(batch::AvailableThreads(), 1u);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@
 #include <sched.h>
 #endif
 
-namespace kelp::typing::text::limonp {
+namespace kelp::typing::text::batch {
 
 // The threads the process may run at once: the CPUs of its affinity mask
 // (which a container or taskset may narrow), at least 1.
@@ -153,4 +153,4 @@ class OrderedChunks {
   std::vector<std::thread> workers_;
 };
 
-}  // namespace kelp::typing::text::limonp
+}  // namespace kelp::typing::text::batch

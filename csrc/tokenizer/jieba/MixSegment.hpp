@@ -22,15 +22,15 @@
 #include "tokenizer/jieba/DictTrie.hpp"
 #include "tokenizer/jieba/HMMModel.hpp"
 #include "tokenizer/jieba/HMMSegment.hpp"
+#include "tokenizer/jieba/HmmSegmentBase.hpp"
 #include "tokenizer/jieba/MPSegment.hpp"
 #include "tokenizer/jieba/PosTagger.hpp"
 #include "tokenizer/jieba/SegmentTagged.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
-#include "tokenizer/jieba/WordSpan.hpp"
 
 namespace kelp::typing::text::jieba {
 
-class MixSegment : public SegmentTagged {
+class MixSegment : public HmmSegmentBase<MixSegment, SegmentTagged> {
  public:
   // Working storage of the rune-level cut. A sentence-level call keeps one
   // for all its runs, so that its vectors are allocated once per call
@@ -40,32 +40,11 @@ class MixSegment : public SegmentTagged {
   MixSegment(const DictTrie* dictTrie, const HMMModel* model)
       : mp_segment_(dictTrie), hmm_segment_(model) {}
 
-  void Cut(std::string_view sentence, std::vector<std::string>& words) const override {
-    Cut(sentence, words, true);
-  }
+  // The sentence-level cuts and the rune-level cut without a workspace.
+  using HmmSegmentBase<MixSegment, SegmentTagged>::Cut;
 
-  void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm) const {
-    CutToStrings(sentence, words, RuneCut{this, hmm, {}});
-  }
-
-  // The words with their offsets.
-  void Cut(std::string_view sentence, std::vector<Word>& words, bool hmm) const {
-    CutToWords(sentence, words, RuneCut{this, hmm, {}});
-  }
-
-  // The words as spans of the sentence.
-  void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm) const {
-    DriveSentence(sentence, RuneCut{this, hmm, {}},
-                  [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
-  }
-
-  // Rune level: appends the words of [begin, end) to `ranges`.
-  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
-           bool hmm) const {
-    Workspace workspace;
-    Cut(begin, end, ranges, hmm, workspace);
-  }
-
+  // Rune level: appends the words of [begin, end) to `ranges`, with the
+  // caller's working storage.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
            Workspace& workspace) const {
     if (!hmm) {
@@ -105,17 +84,6 @@ class MixSegment : public SegmentTagged {
   const DictTrie* GetDictTrie() const override { return mp_segment_.GetDictTrie(); }
 
  private:
-  // The rune-level cut, as the sentence driver calls it; lives for one
-  // sentence-level call.
-  struct RuneCut {
-    const MixSegment* segment;
-    bool hmm;
-    Workspace workspace;
-    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
-      segment->Cut(begin, end, ranges, hmm, workspace);
-    }
-  };
-
   MPSegment mp_segment_;
   HMMSegment hmm_segment_;
   PosTagger tagger_;

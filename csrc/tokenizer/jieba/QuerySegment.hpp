@@ -12,20 +12,18 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "tokenizer/jieba/DictTrie.hpp"
 #include "tokenizer/jieba/HMMModel.hpp"
+#include "tokenizer/jieba/HmmSegmentBase.hpp"
 #include "tokenizer/jieba/MixSegment.hpp"
 #include "tokenizer/jieba/SegmentBase.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
-#include "tokenizer/jieba/WordSpan.hpp"
 
 namespace kelp::typing::text::jieba {
 
-class QuerySegment : public SegmentBase {
+class QuerySegment : public HmmSegmentBase<QuerySegment, SegmentBase> {
  public:
   // Working storage of the rune-level cut, kept by a sentence-level call for
   // all its runs; contents on entry do not matter.
@@ -37,32 +35,11 @@ class QuerySegment : public SegmentBase {
   QuerySegment(const DictTrie* dictTrie, const HMMModel* model)
       : mix_segment_(dictTrie, model), dict_trie_(dictTrie) {}
 
-  void Cut(std::string_view sentence, std::vector<std::string>& words) const override {
-    Cut(sentence, words, true);
-  }
+  // The sentence-level cuts and the rune-level cut without a workspace.
+  using HmmSegmentBase<QuerySegment, SegmentBase>::Cut;
 
-  void Cut(std::string_view sentence, std::vector<std::string>& words, bool hmm) const {
-    CutToStrings(sentence, words, RuneCut{this, hmm, {}});
-  }
-
-  // The words with their offsets.
-  void Cut(std::string_view sentence, std::vector<Word>& words, bool hmm) const {
-    CutToWords(sentence, words, RuneCut{this, hmm, {}});
-  }
-
-  // The words as spans of the sentence.
-  void Cut(std::string_view sentence, std::vector<WordSpan>& spans, bool hmm) const {
-    DriveSentence(sentence, RuneCut{this, hmm, {}},
-                  [&](const std::vector<WordRange>& ranges) { GetSpansFromWordRanges(ranges, spans); });
-  }
-
-  // Rune level: appends the search-mode words of [begin, end) to `ranges`.
-  void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges,
-           bool hmm) const {
-    Workspace workspace;
-    Cut(begin, end, ranges, hmm, workspace);
-  }
-
+  // Rune level: appends the search-mode words of [begin, end) to `ranges`,
+  // with the caller's working storage.
   void Cut(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges, bool hmm,
            Workspace& workspace) const {
     std::vector<WordRange>& words = workspace.words;
@@ -90,17 +67,6 @@ class QuerySegment : public SegmentBase {
   }
 
  private:
-  // The rune-level cut, as the sentence driver calls it; lives for one
-  // sentence-level call.
-  struct RuneCut {
-    const QuerySegment* segment;
-    bool hmm;
-    Workspace workspace;
-    void operator()(const RuneStr* begin, const RuneStr* end, std::vector<WordRange>& ranges) {
-      segment->Cut(begin, end, ranges, hmm, workspace);
-    }
-  };
-
   MixSegment mix_segment_;
   const DictTrie* dict_trie_;
 };

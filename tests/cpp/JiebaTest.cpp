@@ -98,6 +98,37 @@ TEST_F(JiebaTest, FirstBadFileInLoadOrderIsReported) {
   }
 }
 
+// The FATAL record of a data file that cannot be opened names the loader
+// of that file, with its own message: a full stop for the main dictionary
+// only.
+TEST_F(JiebaTest, OpenFailuresAreRecordedByTheirLoaders) {
+  const std::string missing = dir_.Path("missing.txt");
+  const std::string dict_trie = "csrc/tokenizer/jieba/DictTrie.hpp:";
+  const std::string extractor = "csrc/tokenizer/jieba/KeywordExtractor.hpp:";
+  const struct {
+    std::string dict, user, idf, stop;
+    std::string source;
+    std::string suffix;
+  } cases[] = {
+      {missing, user_, idf_, stop_, dict_trie, "."},
+      {dict_, missing, idf_, stop_, dict_trie, ""},
+      {dict_, user_ + "|" + missing, idf_, stop_, dict_trie, ""},
+      {dict_, user_, missing, stop_, extractor, ""},
+      {dict_, user_, idf_, missing, extractor, ""},
+  };
+  for (const auto& c : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(Jieba(c.dict, hmm_, c.user, c.idf, c.stop), limonp::FileError);
+    const std::string err = testing::internal::GetCapturedStderr();
+    // "YYYY-MM-DD hh:mm:ss " comes first.
+    EXPECT_EQ(err.substr(20, c.source.size()), c.source) << err;
+    EXPECT_NE(err.find(" FATAL exp: [ifs.is_open()] false. open " + missing + " failed" +
+                       c.suffix + "\n"),
+              std::string::npos)
+        << err;
+  }
+}
+
 // Working storage is kept across the runs of a sentence: a sentence cuts
 // exactly as its runs cut one by one.
 TEST_F(JiebaTest, EachRunCutsAsItWouldAlone) {

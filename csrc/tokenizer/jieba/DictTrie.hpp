@@ -40,7 +40,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
@@ -251,10 +250,7 @@ class DictTrie {
   // Reads the main dictionary; each entry's weight is its frequency until
   // Init turns it into a log-probability.
   void LoadDict(const std::string& path) {
-    std::ifstream ifs;
-    const int error = limonp::OpenInputFile(path, ifs);
-    LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed.";
-    const std::string content = ReadAll(ifs, path);
+    const std::string content = LIMONP_READ_DATA_FILE(path, ".");
     static_node_infos_.reserve(limonp::LineCountBound(content));
 
     std::vector<std::string_view> buf;
@@ -309,10 +305,7 @@ class DictTrie {
     limonp::SplitViews(paths, files, "|;");
     for (const std::string_view file : files) {
       const std::string path(file);
-      std::ifstream ifs;
-      const int error = limonp::OpenInputFile(path, ifs);
-      LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
-      const std::string content = ReadAll(ifs, path);
+      const std::string content = LIMONP_READ_DATA_FILE(path, "");
       limonp::ForEachLine(content, [&](std::string_view line) {
         if (!line.empty()) {
           InserUserDictNode(line);
@@ -382,14 +375,6 @@ class DictTrie {
       return false;
     }
     return std::isnan(b) || a < b;
-  }
-
-  // The whole content of an open file. A read error is a file failure.
-  static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
-    std::string content;
-    const int error = limonp::ReadAll(ifs, content);
-    LIMONP_CHECK(error == 0).OnFile(path, error) << "read " << path << " failed.";
-    return content;
   }
 
   static void WriteShortBytes(limonp::ByteWriter& out, std::string_view bytes) {

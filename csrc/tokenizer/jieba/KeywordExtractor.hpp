@@ -30,7 +30,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -144,10 +143,7 @@ class KeywordExtractor {
 
  private:
   void LoadIdfDict(const std::string& path) {
-    std::ifstream ifs;
-    const int error = limonp::OpenInputFile(path, ifs);
-    LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
-    const std::string content = ReadAll(ifs, path);
+    const std::string content = LIMONP_READ_DATA_FILE(path, "");
 
     std::vector<WordTable::Entry> entries;
     entries.reserve(limonp::LineCountBound(content));
@@ -175,10 +171,7 @@ class KeywordExtractor {
   }
 
   void LoadStopWordDict(const std::string& path) {
-    std::ifstream ifs;
-    const int error = limonp::OpenInputFile(path, ifs);
-    LIMONP_CHECK(ifs.is_open()).OnFile(path, error) << "open " << path << " failed";
-    const std::string content = ReadAll(ifs, path);
+    const std::string content = LIMONP_READ_DATA_FILE(path, "");
     std::vector<WordTable::Entry> entries;
     entries.reserve(limonp::LineCountBound(content));
     limonp::ForEachLine(content, [&](std::string_view line) { entries.emplace_back(line, 0.0); });
@@ -195,14 +188,6 @@ class KeywordExtractor {
       }
     }
     return false;
-  }
-
-  // The whole content of an open file. A read error is a file failure.
-  static std::string ReadAll(std::ifstream& ifs, const std::string& path) {
-    std::string content;
-    const int error = limonp::ReadAll(ifs, content);
-    LIMONP_CHECK(error == 0).OnFile(path, error) << "read " << path << " failed";
-    return content;
   }
 
   MixSegment mix_segment_;

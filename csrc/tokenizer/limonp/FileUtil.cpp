@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tokenizer/limonp/Logging.hpp"
+
 namespace kelp::typing::text::limonp {
 
 namespace {
@@ -123,6 +125,25 @@ int ReadAll(std::ifstream& ifs, std::string& content) {
     return 0;
   }
   return errno != 0 ? errno : EIO;
+}
+
+std::string ReadDataFile(const std::string& path, const char* failed_suffix,
+                         const char* source_file, int source_line) {
+  std::ifstream ifs;
+  const int open_error = OpenInputFile(path, ifs);
+  if (!ifs.is_open()) {
+    (FailedCheck(source_file, source_line, "ifs.is_open()").OnFile(path, open_error)
+     << "open " << path << " failed" << failed_suffix)
+        .Raise();
+  }
+  std::string content;
+  const int read_error = ReadAll(ifs, content);
+  if (read_error != 0) {
+    (FailedCheck(source_file, source_line, "error == 0").OnFile(path, read_error)
+     << "read " << path << " failed" << failed_suffix)
+        .Raise();
+  }
+  return content;
 }
 
 void ReplaceFile(const std::string& path, const std::string& text, const char* prefix) {

@@ -1,5 +1,8 @@
-// Opening data files for reading, with the reason of a failure, and
+// Opening and reading data files, with the reason of a failure, and
 // writing a file whole or not at all.
+//
+// Thread-safe: the functions share no state (ReplaceFile's temporary names
+// come from an atomic counter and the process id).
 #pragma once
 
 #include <fstream>
@@ -20,6 +23,17 @@ int OpenInputFile(const std::string& path, std::ifstream& ifs);
 // holds what was read before it.
 int ReadAll(std::ifstream& ifs, std::string& content);
 
+// The whole content of the data file `path`, opened by OpenInputFile (so
+// without a leading byte-order mark) and read by ReadAll. A file that
+// cannot be opened fails the check `ifs.is_open()` with the message
+// "open <path> failed" + `failed_suffix`, and one that cannot be read the
+// check `error == 0` with "read <path> failed" + `failed_suffix`: the FATAL
+// record names `source_file` and `source_line`, the loader's own place
+// (LIMONP_READ_DATA_FILE passes the caller's), and a FileError with the
+// path and the errno value follows.
+std::string ReadDataFile(const std::string& path, const char* failed_suffix,
+                         const char* source_file, int source_line);
+
 // Writes `text` at `path` whole or not at all: into a new file beside it,
 // which is then renamed over it, so that readers see either the old file
 // whole or the new one whole; the replaced file's mode is kept, and a
@@ -32,3 +46,7 @@ int ReadAll(std::ifstream& ifs, std::string& content);
 void ReplaceFile(const std::string& path, const std::string& text, const char* prefix);
 
 }  // namespace kelp::typing::text::limonp
+
+// ReadDataFile with the records naming the calling line.
+#define LIMONP_READ_DATA_FILE(path, failed_suffix) \
+  ::kelp::typing::text::limonp::ReadDataFile((path), (failed_suffix), __FILE__, __LINE__)

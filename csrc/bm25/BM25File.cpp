@@ -60,10 +60,6 @@ JSON BM25::to_json_value() const {
 }
 
 void BM25::dump(const std::string& path) const {
-  // The system would end the path at the NUL byte and write another file.
-  if (path.find('\0') != std::string::npos) {
-    throw std::invalid_argument("Failed to dump: embedded null byte in path");
-  }
   limonp::ReplaceFile(path, to_json(), "Failed to dump: ");
 }
 

@@ -1,10 +1,13 @@
 #include "tokenizer/limonp/FileUtil.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "TestFiles.hpp"
@@ -151,6 +154,50 @@ TEST(ReadDataFileTest, ReadErrorFailsAtTheCallersPlace) {
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find(" csrc/Loader.hpp:9 FATAL " + message + "\n"), std::string::npos) << log;
   }
+}
+
+// --- Paths with a NUL byte -----------------------------------------------
+
+TEST(CheckPathTest, RefusesANulByteAnywhere) {
+  const struct {
+    std::string path;
+    bool refused;
+  } cases[] = {
+      {"", false},
+      {"dict.txt", false},
+      {"/tmp/a b/\xE4\xB8\xAD.txt", false},
+      {std::string("\0", 1), true},
+      {std::string("dict.txt\0", 9), true},
+      {std::string("dict\0.txt", 9), true},
+  };
+  for (const auto& c : cases) {
+    try {
+      limonp::CheckPath("user_dict_path", c.path);
+      EXPECT_FALSE(c.refused) << c.path;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_TRUE(c.refused) << c.path;
+      EXPECT_STREQ(e.what(), "user_dict_path: embedded null byte");
+    }
+  }
+}
+
+// The system would end the path at the NUL byte and write another file:
+// nothing is written, not even a temporary file.
+TEST(ReplaceFileTest, RefusesANulByteAndWritesNothing) {
+  const ScratchDir dir;
+  const std::string cut = dir.Path("model.json");
+  try {
+    limonp::ReplaceFile(cut + std::string("\0.bak", 5), "text", "Failed to save: ");
+    ADD_FAILURE() << "wrote through a NUL byte";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Failed to save: embedded null byte in path");
+  }
+  EXPECT_NE(::access(cut.c_str(), F_OK), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")),
+                          std::filesystem::directory_iterator()),
+            0);
+  limonp::ReplaceFile(cut, "text", "Failed to save: ");
+  EXPECT_EQ(ReadThrough(cut), "text");
 }
 
 }  // namespace

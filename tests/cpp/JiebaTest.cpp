@@ -55,6 +55,33 @@ TEST_F(JiebaTest, EmptyUserPathLoadsTheMainDictionaryOnly) {
   EXPECT_TRUE(with_user.dictionary_.IsUserSingleRuneWord(0x4E01));
 }
 
+// A path holding a NUL byte is refused by its name before any file is
+// read (every other path here names a missing file); of two such paths the
+// first in order is named.
+TEST_F(JiebaTest, PathWithANulByteIsRefusedBeforeAnyFileIsRead) {
+  const std::string missing = dir_.Path("missing.txt");
+  const std::string cut_short = dict_ + std::string("\0.txt", 5);
+  const char* const names[] = {"dict_path", "hmm_path", "user_dict_path", "idf_path",
+                               "stop_word_path"};
+  for (size_t k = 0; k < 5; ++k) {
+    std::string paths[5] = {missing, missing, missing, missing, missing};
+    paths[k] = cut_short;
+    if (k + 1 < 5) {
+      paths[k + 1] = cut_short;
+    }
+    testing::internal::CaptureStderr();
+    try {
+      Jieba j(paths[0], paths[1], paths[2], paths[3], paths[4]);
+      ADD_FAILURE() << "constructed";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), std::string(names[k]) + ": embedded null byte");
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << names[k] << ": " << e.what();
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << names[k];
+  }
+}
+
 // The first bad file in load order is the one reported.
 TEST_F(JiebaTest, FirstBadFileInLoadOrderIsReported) {
   const std::string missing = dir_.Path("missing.txt");

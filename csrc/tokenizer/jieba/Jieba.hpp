@@ -63,6 +63,7 @@
 #include "tokenizer/jieba/WordSpan.hpp"
 #include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/Errors.hpp"
+#include "tokenizer/limonp/FileUtil.hpp"
 
 namespace kelp::typing::text::jieba {
 
@@ -78,10 +79,15 @@ class Jieba {
   using Keyword = KeywordExtractor::Keyword;
 
   // Paths are UTF-8 byte strings. `userDictPath` may name several files
-  // separated by '|' or ';', or none (empty).
+  // separated by '|' or ';', or none (empty). A path holding a NUL byte
+  // throws std::invalid_argument "<name>: embedded null byte" before any
+  // file is read, <name> being the caller's name of the path: dict_path,
+  // hmm_path, user_dict_path, idf_path or stop_word_path, checked in that
+  // order.
   Jieba(const std::string& dictPath, const std::string& modelPath, const std::string& userDictPath,
         const std::string& idfPath, const std::string& stopWordPath)
-      : dictionary_(dictPath, userDictPath, UserWordWeightMedian),
+      : dictionary_(CheckPaths(dictPath, modelPath, userDictPath, idfPath, stopWordPath),
+                    userDictPath, UserWordWeightMedian),
         hmm_model_(modelPath),
         mp_segment_(&dictionary_),
         hmm_segment_(&hmm_model_),
@@ -450,6 +456,20 @@ class Jieba {
       }
     }
     return false;
+  }
+
+  // Throws for a path holding a NUL byte (see the constructor); returns
+  // `dictPath`, so that the check runs first, in the dictionary's
+  // initialiser.
+  static const std::string& CheckPaths(const std::string& dictPath, const std::string& modelPath,
+                                       const std::string& userDictPath, const std::string& idfPath,
+                                       const std::string& stopWordPath) {
+    limonp::CheckPath("dict_path", dictPath);
+    limonp::CheckPath("hmm_path", modelPath);
+    limonp::CheckPath("user_dict_path", userDictPath);
+    limonp::CheckPath("idf_path", idfPath);
+    limonp::CheckPath("stop_word_path", stopWordPath);
+    return dictPath;
   }
 
   // The run-time changes, by word, and the edition built from them (null

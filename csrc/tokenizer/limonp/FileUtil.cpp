@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "tokenizer/limonp/Logging.hpp"
 
@@ -146,7 +147,17 @@ std::string ReadDataFile(const std::string& path, const char* failed_suffix,
   return content;
 }
 
+void CheckPath(std::string_view what, std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) {
+    throw std::invalid_argument(std::string(what) + ": embedded null byte");
+  }
+}
+
 void ReplaceFile(const std::string& path, const std::string& text, const char* prefix) {
+  // The system would end the path at the NUL byte and write another file.
+  if (path.find('\0') != std::string::npos) {
+    throw std::invalid_argument(std::string(prefix) + "embedded null byte in path");
+  }
   std::string target = path;
   struct stat status;
   // A symbolic link is written through, as opening it would: the link stays.

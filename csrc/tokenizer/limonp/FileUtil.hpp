@@ -1,5 +1,5 @@
-// Opening and reading data files, with the reason of a failure, and
-// writing a file whole or not at all.
+// Opening and reading data files, with the reason of a failure; the check
+// of a path handed in by a caller; writing a file whole or not at all.
 //
 // Thread-safe: the functions share no state (ReplaceFile's temporary names
 // come from an atomic counter and the process id).
@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <string_view>
 
 namespace kelp::typing::text::limonp {
 
@@ -34,6 +35,11 @@ int ReadAll(std::ifstream& ifs, std::string& content);
 std::string ReadDataFile(const std::string& path, const char* failed_suffix,
                          const char* source_file, int source_line);
 
+// Throws std::invalid_argument "<what>: embedded null byte" when `path`
+// holds a NUL byte: the system would end the path there and open another
+// file. `what` names the path for the caller (a parameter name).
+void CheckPath(std::string_view what, std::string_view path);
+
 // Writes `text` at `path` whole or not at all: into a new file beside it,
 // which is then renamed over it, so that readers see either the old file
 // whole or the new one whole; the replaced file's mode is kept, and a
@@ -42,7 +48,9 @@ std::string ReadDataFile(const std::string& path, const char* failed_suffix,
 // device, a pipe), it writes in place. Throws std::runtime_error whose
 // message is `prefix` followed by "Unable to open file" (no reason added),
 // or by "Unable to write file", "Unable to close file" or "Unable to
-// replace file" with ": " and the system's reason.
+// replace file" with ": " and the system's reason. A path holding a NUL
+// byte writes nothing and throws std::invalid_argument, `prefix` followed
+// by "embedded null byte in path".
 void ReplaceFile(const std::string& path, const std::string& text, const char* prefix);
 
 }  // namespace kelp::typing::text::limonp

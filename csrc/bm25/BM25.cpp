@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace kelp::typing::text {
@@ -239,31 +240,6 @@ void BM25::_document_weights(const std::vector<Distinct>& distinct, std::size_t 
   }
 }
 
-void BM25::encode_document(const std::string_view* tokens, std::size_t size,
-                           std::vector<IndexedWeight>& out) const {
-  out.clear();
-  if (size == 0) {
-    return;
-  }
-  _check_ready();
-  std::vector<Distinct> distinct;
-  _token_frequency(tokens, size, distinct);
-  _sort_by_key(tokens, distinct);
-  _document_weights(distinct, size, out);
-}
-
-void BM25::encode_document(const std::int64_t* tokens, std::size_t size,
-                           std::vector<IndexedWeight>& out) const {
-  out.clear();
-  if (size == 0) {
-    return;
-  }
-  _check_ready();
-  std::vector<Distinct> distinct;
-  _token_frequency(tokens, size, distinct);  // already in ascending id order
-  _document_weights(distinct, size, out);
-}
-
 double BM25::_idf(std::string_view key, std::uint64_t hash) const {
   const std::int64_t* found = _doc_token_frequency.Find(key, hash);
   const double n = found != nullptr ? static_cast<double>(*found) : 1.0;
@@ -292,8 +268,25 @@ void Normalize(std::vector<BM25::IndexedWeight>& weights) {
 
 }  // namespace
 
-void BM25::encode_query(const std::string_view* tokens, std::size_t size,
-                        std::vector<IndexedWeight>& out) const {
+template <typename Token>
+void BM25::_encode_document(const Token* tokens, std::size_t size,
+                            std::vector<IndexedWeight>& out) const {
+  out.clear();
+  if (size == 0) {
+    return;
+  }
+  _check_ready();
+  std::vector<Distinct> distinct;
+  _token_frequency(tokens, size, distinct);
+  if constexpr (std::is_same_v<Token, std::string_view>) {
+    _sort_by_key(tokens, distinct);  // ids come in ascending order already
+  }
+  _document_weights(distinct, size, out);
+}
+
+template <typename Token>
+void BM25::_encode_query(const Token* tokens, std::size_t size,
+                         std::vector<IndexedWeight>& out) const {
   out.clear();
   if (size == 0) {
     return;
@@ -302,41 +295,57 @@ void BM25::encode_query(const std::string_view* tokens, std::size_t size,
   // A repeated query token keeps one weight: query frequency does not count.
   std::vector<Distinct> distinct;
   _token_frequency(tokens, size, distinct);
-  _sort_by_key(tokens, distinct);
+  if constexpr (std::is_same_v<Token, std::string_view>) {
+    _sort_by_key(tokens, distinct);  // ids come in ascending order already
+  }
   out.reserve(distinct.size());
   for (const Distinct& d : distinct) {
-    out.push_back(IndexedWeight{d.first, _idf(tokens[d.first], d.hash)});
+    if constexpr (std::is_same_v<Token, std::string_view>) {
+      out.push_back(IndexedWeight{d.first, _idf(tokens[d.first], d.hash)});
+    } else {
+      const IdText text(tokens[d.first]);
+      out.push_back(IndexedWeight{d.first, idf(text.view())});
+    }
   }
   Normalize(out);
+}
+
+void BM25::encode_document(const std::string_view* tokens, std::size_t size,
+                           std::vector<IndexedWeight>& out) const {
+  _encode_document(tokens, size, out);
+}
+
+void BM25::encode_document(const std::int64_t* tokens, std::size_t size,
+                           std::vector<IndexedWeight>& out) const {
+  _encode_document(tokens, size, out);
+}
+
+void BM25::encode_query(const std::string_view* tokens, std::size_t size,
+                        std::vector<IndexedWeight>& out) const {
+  _encode_query(tokens, size, out);
 }
 
 void BM25::encode_query(const std::int64_t* tokens, std::size_t size,
                         std::vector<IndexedWeight>& out) const {
-  out.clear();
-  if (size == 0) {
-    return;
-  }
-  _check_ready();
-  std::vector<Distinct> distinct;
-  _token_frequency(tokens, size, distinct);
-  out.reserve(distinct.size());
-  for (const Distinct& d : distinct) {
-    const IdText text(tokens[d.first]);
-    out.push_back(IndexedWeight{d.first, idf(text.view())});
-  }
-  Normalize(out);
+  _encode_query(tokens, size, out);
 }
 
 namespace {
 
-// The sparse vector of `weights`, whose indices point into `tokens` and
-// ascend by token.
-template <typename Map, typename Token>
-Map ToSparseVector(const std::vector<Token>& tokens,
-                   const std::vector<BM25::IndexedWeight>& weights) {
+// The sparse vector of a token list: `encode`, an encoder over borrowed
+// tokens, weighs the list, and each weight is keyed by its token (the
+// weights' indices point into the list and ascend by token).
+template <typename Map, typename Token, typename Encode>
+Map ToSparseVector(const std::vector<Token>& tokens_vec, Encode&& encode) {
+  std::vector<BM25::IndexedWeight> weights;
+  if constexpr (std::is_same_v<Token, std::string>) {
+    encode(Views(tokens_vec).data(), tokens_vec.size(), weights);
+  } else {
+    encode(tokens_vec.data(), tokens_vec.size(), weights);
+  }
   Map result;
   for (const BM25::IndexedWeight& w : weights) {
-    result.emplace_hint(result.end(), tokens[w.index], w.weight);
+    result.emplace_hint(result.end(), tokens_vec[w.index], w.weight);
   }
   return result;
 }
@@ -344,27 +353,23 @@ Map ToSparseVector(const std::vector<Token>& tokens,
 }  // namespace
 
 BM25::SparseVector BM25::encode_document(const std::vector<std::string>& tokens_vec) const {
-  std::vector<IndexedWeight> weights;
-  encode_document(Views(tokens_vec).data(), tokens_vec.size(), weights);
-  return ToSparseVector<SparseVector>(tokens_vec, weights);
+  const auto encode = [this](auto&&... borrowed) { encode_document(borrowed...); };
+  return ToSparseVector<SparseVector>(tokens_vec, encode);
 }
 
 BM25::IdSparseVector BM25::encode_document(const std::vector<std::int64_t>& tokens_vec) const {
-  std::vector<IndexedWeight> weights;
-  encode_document(tokens_vec.data(), tokens_vec.size(), weights);
-  return ToSparseVector<IdSparseVector>(tokens_vec, weights);
+  const auto encode = [this](auto&&... borrowed) { encode_document(borrowed...); };
+  return ToSparseVector<IdSparseVector>(tokens_vec, encode);
 }
 
 BM25::SparseVector BM25::encode_query(const std::vector<std::string>& tokens_vec) const {
-  std::vector<IndexedWeight> weights;
-  encode_query(Views(tokens_vec).data(), tokens_vec.size(), weights);
-  return ToSparseVector<SparseVector>(tokens_vec, weights);
+  const auto encode = [this](auto&&... borrowed) { encode_query(borrowed...); };
+  return ToSparseVector<SparseVector>(tokens_vec, encode);
 }
 
 BM25::IdSparseVector BM25::encode_query(const std::vector<std::int64_t>& tokens_vec) const {
-  std::vector<IndexedWeight> weights;
-  encode_query(tokens_vec.data(), tokens_vec.size(), weights);
-  return ToSparseVector<IdSparseVector>(tokens_vec, weights);
+  const auto encode = [this](auto&&... borrowed) { encode_query(borrowed...); };
+  return ToSparseVector<IdSparseVector>(tokens_vec, encode);
 }
 
 }  // namespace kelp::typing::text

@@ -175,6 +175,13 @@ class BM25 {
   void _train(const std::int64_t* tokens, std::size_t size);
   void _finish_document(std::size_t length);
   void _check_ready() const;
+  // The encoders over borrowed tokens, for std::string_view and
+  // std::int64_t tokens alike.
+  template <typename Token>
+  void _encode_document(const Token* tokens, std::size_t size,
+                        std::vector<IndexedWeight>& out) const;
+  template <typename Token>
+  void _encode_query(const Token* tokens, std::size_t size, std::vector<IndexedWeight>& out) const;
   // Distinct tokens of the list with their counts: in first-occurrence
   // order for strings (see _sort_by_key), in ascending order for ids.
   void _token_frequency(const std::string_view* tokens, std::size_t size,

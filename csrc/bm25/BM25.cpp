@@ -16,6 +16,8 @@ namespace {
 
 constexpr const char* EMPTY_TRAINING = "trainning tokens_vec should not be empty";
 constexpr const char* NOT_INITIALIZED = "BM25 has not been initialized";
+constexpr const char* PINNED =
+    "the model is in use: a SparseEncoder in another thread is encoding with it";
 
 // The decimal text under which an id is counted.
 struct IdText {
@@ -67,6 +69,7 @@ void BM25::train(const std::vector<std::int64_t>& tokens_vec) {
 }
 
 void BM25::train(const std::string_view* tokens, std::size_t size) {
+  _check_not_pinned();
   if (size == 0) {
     throw std::runtime_error(EMPTY_TRAINING);
   }
@@ -74,6 +77,7 @@ void BM25::train(const std::string_view* tokens, std::size_t size) {
 }
 
 void BM25::train(const std::int64_t* tokens, std::size_t size) {
+  _check_not_pinned();
   if (size == 0) {
     throw std::runtime_error(EMPTY_TRAINING);
   }
@@ -81,6 +85,7 @@ void BM25::train(const std::int64_t* tokens, std::size_t size) {
 }
 
 void BM25::train(const std::vector<std::vector<std::int64_t>>& tokens_vec_list) {
+  _check_not_pinned();
   if (tokens_vec_list.empty()) {
     throw std::runtime_error(EMPTY_TRAINING);
   }
@@ -122,6 +127,7 @@ void BM25::_finish_document(std::size_t length) {
 }
 
 void BM25::merge(const BM25& other) {
+  _check_not_pinned();
   // Exact comparison: weights from models with other parameters do not add.
   if (other._b != _b || other._k1 != _k1) {
     throw std::invalid_argument("merge: b and k1 must be equal: " + ShortestText(_b) + ", " +
@@ -139,6 +145,12 @@ void BM25::merge(const BM25& other) {
       _doc_count == 0
           ? 0.0
           : static_cast<double>(_doc_total_length) / static_cast<double>(_doc_count);
+}
+
+void BM25::_check_not_pinned() const {
+  if (pinned()) {
+    throw std::runtime_error(PINNED);
+  }
 }
 
 void BM25::_check_ready() const {

@@ -38,7 +38,9 @@
 // the input plus a sort of the distinct tokens; nothing scans the vocabulary.
 // Thread-safety: the const members only read the model, so they may run
 // concurrently; train, merge and load must not overlap any other call on the
-// model (merge only reads `other`, which other readers may share).
+// model (merge only reads `other`, which other readers may share). Work that
+// reads the model outside its caller's lock pins it (Pin), and train, merge
+// and load refuse a pinned model.
 #pragma once
 
 #include <cstddef>
@@ -71,7 +73,10 @@ class BM25 {
   explicit BM25(double b = 0.75, double k1 = 1.2);
 
   // One document. Throws std::runtime_error "trainning tokens_vec should not
-  // be empty" for an empty list and then changes nothing.
+  // be empty" for an empty list and then changes nothing. Like merge and
+  // load, every overload first refuses a pinned model: std::runtime_error
+  // "the model is in use: a SparseEncoder in another thread is encoding with
+  // it", with nothing changed.
   void train(const std::vector<std::string>& tokens_vec);
   void train(const std::vector<std::int64_t>& tokens_vec);
   void train(const std::string_view* tokens, std::size_t size);
@@ -86,7 +91,8 @@ class BM25 {
   // length is recomputed as total / count (0 when no documents are left).
   // So training on A and then merging a model trained on B gives the model
   // that training on A and then B gives, the average bit for bit. `other`
-  // may be this model, which doubles it. Throws std::invalid_argument
+  // may be this model, which doubles it; `other` may be pinned, this model
+  // may not (see train). Throws std::invalid_argument
   // "merge: b and k1 must be equal: <b>, <k1> and <other b>, <other k1>"
   // when they differ, and then changes nothing; a std::bad_alloc changes
   // nothing either. Costs one hash and one probe per token of `other`.
@@ -121,7 +127,7 @@ class BM25 {
   // file's six decimals of the average). Throws
   // std::runtime_error with "json data should not be empty" or "load <member>
   // failed", and passes through the parser's std::invalid_argument and
-  // std::out_of_range.
+  // std::out_of_range; a pinned model is refused first (see train).
   void load(std::string_view json_data);
 
   // Writes the model file at `path`, through a temporary file in the same
@@ -150,12 +156,32 @@ class BM25 {
 
   // Work that reads the model outside its caller's own serialisation (an
   // encoder's batch running without the interpreter lock) pins it for its
-  // duration; code that would change the model checks pinned() first and
-  // refuses. pin, unpin and pinned are not synchronised themselves: the
-  // caller's lock (the interpreter lock) must cover them.
-  void pin() const noexcept { ++_pins; }
-  void unpin() const noexcept { --_pins; }
-  bool pinned() const noexcept { return _pins != 0; }
+  // duration; train, merge and load refuse a pinned model. pin, unpin and
+  // pinned are not synchronised themselves: the caller's lock (the
+  // interpreter lock) must cover them.
+  //
+  // A pin belongs to the object, not to its statistics: a copy, or a model
+  // moved from a pinned one, starts unpinned, and a model assigned to keeps
+  // its own count. Assigning changes the model as train does, so the target
+  // must not be pinned: the caller checks pinned() first, under the same
+  // lock.
+  void pin() const noexcept { ++_pins.count; }
+  void unpin() const noexcept { --_pins.count; }
+  bool pinned() const noexcept { return _pins.count != 0; }
+
+  // Holds a model pinned while it lives. Made and destroyed under the
+  // caller's lock, the one that covers pin and unpin; the model must outlive
+  // it. Not copyable: each Pin is one pin, released once.
+  class Pin {
+   public:
+    explicit Pin(const BM25& model) noexcept : _model(model) { _model.pin(); }
+    ~Pin() { _model.unpin(); }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+   private:
+    const BM25& _model;
+  };
 
   double b() const noexcept { return _b; }
   double k1() const noexcept { return _k1; }
@@ -171,9 +197,19 @@ class BM25 {
     std::uint64_t hash;
   };
 
+  // The pin count of this object; copies do not take it (see pin).
+  struct PinCount {
+    int count = 0;
+    PinCount() noexcept = default;
+    PinCount(const PinCount&) noexcept {}
+    PinCount& operator=(const PinCount&) noexcept { return *this; }
+  };
+
   void _train(const std::string_view* tokens, std::size_t size);
   void _train(const std::int64_t* tokens, std::size_t size);
   void _finish_document(std::size_t length);
+  // Throws the refusal of train, merge and load while the model is pinned.
+  void _check_not_pinned() const;
   void _check_ready() const;
   // The encoders over borrowed tokens, for std::string_view and
   // std::int64_t tokens alike.
@@ -202,7 +238,7 @@ class BM25 {
   std::int64_t _doc_total_length = 0;
   double _doc_length_average = 0.0;
   TokenCounts _doc_token_frequency;
-  mutable int _pins = 0;
+  mutable PinCount _pins;
 };
 
 }  // namespace kelp::typing::text

@@ -64,6 +64,7 @@ void BM25::dump(const std::string& path) const {
 }
 
 void BM25::load(std::string_view json_data) {
+  _check_not_pinned();
   if (json_data.empty()) {
     throw std::runtime_error("json data should not be empty");
   }

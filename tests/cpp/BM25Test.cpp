@@ -10,11 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "json/JSON.hpp"
@@ -991,6 +994,137 @@ TEST(BM25LoadTotalTest, ImpliedTotalIsRoundedAndClamped) {
     // Every loaded model has a state that restores.
     EXPECT_EQ(BM25::deserialize(model.serialize()).serialize(), model.serialize());
   }
+}
+
+// --- Pinned models ----------------------------------------------------
+
+static_assert(std::is_nothrow_move_constructible_v<BM25> && std::is_nothrow_move_assignable_v<BM25>);
+static_assert(!std::is_copy_constructible_v<BM25::Pin> && !std::is_copy_assignable_v<BM25::Pin>);
+
+const char* const IN_USE =
+    "the model is in use: a SparseEncoder in another thread is encoding with it";
+
+// Every public way to change a model, each with input that would change it,
+// and input that each would otherwise refuse with an error of its own.
+struct Change {
+  const char* name;
+  std::function<void(BM25&)> apply;
+};
+
+std::vector<Change> Changes() {
+  static const std::string_view views[] = {"a", "x", "x"};
+  static const std::int64_t ids[] = {5, 7, 5};
+  return {
+      {"train strings", [](BM25& m) { m.train(Strings{"a", "x"}); }},
+      {"train ids", [](BM25& m) { m.train(Ids{5, 7}); }},
+      {"train views", [](BM25& m) { m.train(views, 3); }},
+      {"train id pointer", [](BM25& m) { m.train(ids, 3); }},
+      {"train id lists", [](BM25& m) { m.train(std::vector<Ids>{{1, 2}, {}, {3}}); }},
+      {"merge", [](BM25& m) { m.merge(Example()); }},
+      {"merge itself", [](BM25& m) { m.merge(m); }},
+      {"load", [](BM25& m) { m.load(EXAMPLE_FILE); }},
+      {"train nothing", [](BM25& m) { m.train(Strings{}); }},
+      {"train no lists", [](BM25& m) { m.train(std::vector<Ids>{}); }},
+      {"merge other parameters", [](BM25& m) { m.merge(BM25(0.5, 1.2)); }},
+      {"load nothing", [](BM25& m) { m.load(""); }},
+      {"load no JSON", [](BM25& m) { m.load("{"); }},
+  };
+}
+
+// A model with statistics and a running total length that load would change.
+BM25 Trained() {
+  BM25 model;
+  model.train(Strings{"a", "b", "b"});
+  model.train(Ids{4});
+  return model;
+}
+
+TEST(BM25PinTest, EveryChangeIsRefusedWhilePinnedAndChangesNothing) {
+  for (const Change& change : Changes()) {
+    BM25 model = Trained();
+    const std::string before = model.serialize();
+    {
+      const BM25::Pin pin(model);
+      try {
+        change.apply(model);
+        ADD_FAILURE() << change.name << ": no error";
+      } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), IN_USE) << change.name;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << change.name << ": " << e.what();
+      }
+      EXPECT_TRUE(model.pinned()) << change.name;
+      EXPECT_EQ(model.serialize(), before) << change.name;
+      EXPECT_EQ(model.doc_total_length(), 4) << change.name;
+    }
+    EXPECT_FALSE(model.pinned()) << change.name;
+  }
+}
+
+TEST(BM25PinTest, ChangesWorkAgainOnceUnpinned) {
+  // The first eight changes succeed on a model that was never pinned.
+  const std::vector<Change> changes = Changes();
+  for (size_t k = 0; k < 8; ++k) {
+    BM25 never = Trained();
+    changes[k].apply(never);
+    BM25 model = Trained();
+    model.pin();
+    model.pin();
+    model.unpin();
+    EXPECT_THROW(changes[k].apply(model), std::runtime_error) << changes[k].name;
+    model.unpin();
+    changes[k].apply(model);
+    EXPECT_EQ(model.serialize(), never.serialize()) << changes[k].name;
+    EXPECT_NE(model.serialize(), Trained().serialize()) << changes[k].name;
+  }
+}
+
+TEST(BM25PinTest, PinnedModelsAreReadAsUsual) {
+  TempDir dir;
+  BM25 model = Example();
+  const BM25::Pin pin(model);
+  const BM25::Pin again(model);
+  EXPECT_EQ(model.encode_query(Strings{"a", "c"}), Example().encode_query(Strings{"a", "c"}));
+  EXPECT_EQ(model.encode_document(Ids{1, 1}), Example().encode_document(Ids{1, 1}));
+  EXPECT_EQ(model.serialize(), Example().serialize());
+  model.dump(dir / "model.json");
+  EXPECT_EQ(ReadFile(dir / "model.json"), EXAMPLE_FILE);
+  // A pinned model may be merged into another: merge only reads it.
+  BM25 other;
+  other.merge(model);
+  other.merge(model);
+  EXPECT_EQ(other.doc_count(), 4);
+}
+
+// A pin holds an object, not its statistics.
+TEST(BM25PinTest, CopiesAndMovesDoNotTakeThePins) {
+  BM25 pinned = Example();
+  const BM25::Pin pin(pinned);
+  const BM25 copy(pinned);
+  EXPECT_FALSE(copy.pinned());
+  BM25 staged = Example();
+  staged.pin();
+  const BM25 moved(std::move(staged));
+  EXPECT_FALSE(moved.pinned());
+  EXPECT_TRUE(staged.pinned());
+  staged.unpin();
+
+  // Assigning to an unpinned model leaves it unpinned, and the source's
+  // count alone.
+  BM25 target(0.5, 0.9);
+  target = pinned;
+  EXPECT_FALSE(target.pinned());
+  EXPECT_EQ(target.serialize(), Example().serialize());
+  BM25 source = Example();
+  source.train(Strings{"z"});
+  source.pin();
+  BM25 moved_to;
+  moved_to = std::move(source);
+  EXPECT_FALSE(moved_to.pinned());
+  EXPECT_TRUE(source.pinned());
+  EXPECT_EQ(moved_to.doc_count(), 3);
+  moved_to.train(Strings{"y"});  // not pinned: trains
+  EXPECT_TRUE(pinned.pinned());
 }
 
 }  // namespace

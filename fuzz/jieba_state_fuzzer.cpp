@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A sentence of the first dictionary words, changed words, and text of
   // other kinds.
   std::string sentence;
-  const std::vector<DictUnit>& units = facade->dictionary_.Units();
+  const std::vector<DictUnit>& units = facade->LoadedDictionary().Units();
   for (size_t k = 0; k < units.size() && k < 16; ++k) {
     EncodeRunes(units[k].word.data(), units[k].word.size(), sentence);
   }

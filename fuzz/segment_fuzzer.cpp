@@ -119,23 +119,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<Word> mixed;
   std::vector<std::string> strings;
   std::vector<WordSpan> spans;
-  jieba.mix_segment_.Cut(sentence, mixed, true);
+  jieba.Cut(CutMode::kDefault, sentence, mixed, true);
   jieba.Cut(sentence, strings, true);
   jieba.Cut(sentence, spans, true);
   CheckWords("normal mode", sentence, runes, mixed, &strings, &spans);
 
   std::vector<Word> plain;
-  jieba.mix_segment_.Cut(sentence, plain, false);
+  jieba.Cut(CutMode::kDefault, sentence, plain, false);
   CheckWords("normal mode without HMM", sentence, runes, plain, nullptr, nullptr);
 
   std::vector<Word> search;
-  jieba.query_segment_.Cut(sentence, search, true);
+  jieba.Cut(CutMode::kSearch, sentence, search, true);
   jieba.CutQuery(sentence, strings, true);
   jieba.CutQuery(sentence, spans, true);
   CheckWords("search mode", sentence, runes, search, &strings, &spans);
 
   std::vector<Word> full;
-  jieba.full_segment_.Cut(sentence, full);
+  jieba.Cut(CutMode::kFull, sentence, full);
   CheckWords("full mode", sentence, runes, full, nullptr, nullptr);
 
   if (!valid) {

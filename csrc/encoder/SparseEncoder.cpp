@@ -15,7 +15,7 @@ SparseEncoder::SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderS
   if (jieba_ == nullptr || model_ == nullptr) {
     throw std::invalid_argument("SparseEncoder: a segmenter and a model are needed");
   }
-  stop_words_.Assign(jieba_->keyword_extractor_.StopWords());
+  stop_words_.Assign(jieba_->StopWords());
 }
 
 uint64_t SparseEncoder::WordSet::Hash(std::string_view word) noexcept {

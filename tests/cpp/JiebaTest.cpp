@@ -44,15 +44,15 @@ TEST_F(JiebaTest, NormalAndSearchCuts) {
   EXPECT_EQ(words, (Strings{kA + kB, kB + kE, kA + kB + kE, kK + kX}));
   j.Cut("", words);
   EXPECT_TRUE(words.empty());
-  EXPECT_EQ(*j.keyword_extractor_.Idf(kA + kB), 2.5);
-  EXPECT_TRUE(j.keyword_extractor_.IsStopWord(kC));
+  EXPECT_EQ(*j.IdfTable().Find(kA + kB), 2.5);
+  EXPECT_TRUE(j.StopWords().Contains(kC));
 }
 
 TEST_F(JiebaTest, EmptyUserPathLoadsTheMainDictionaryOnly) {
   const Jieba j(dict_, hmm_, "", idf_, stop_);
-  EXPECT_FALSE(j.dictionary_.IsUserSingleRuneWord(0x4E01));
+  EXPECT_FALSE(j.LoadedDictionary().IsUserSingleRuneWord(0x4E01));
   const Jieba with_user(dict_, hmm_, user_, idf_, stop_);
-  EXPECT_TRUE(with_user.dictionary_.IsUserSingleRuneWord(0x4E01));
+  EXPECT_TRUE(with_user.LoadedDictionary().IsUserSingleRuneWord(0x4E01));
 }
 
 // A path holding a NUL byte is refused by its name before any file is
@@ -80,6 +80,23 @@ TEST_F(JiebaTest, PathWithANulByteIsRefusedBeforeAnyFileIsRead) {
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << names[k];
   }
+}
+
+// The loaded data, as the accessors give it, leaves out the words added
+// and removed at run time; the cuts see them.
+TEST_F(JiebaTest, LoadedDictionaryLeavesOutRunTimeChanges) {
+  Jieba j(dict_, hmm_, user_, idf_, stop_);
+  const size_t entries = j.LoadedDictionary().Units().size();
+  j.AddWord(kF + kY, 50.0, std::nullopt);
+  j.RemoveWord(kD);  // the loaded one-rune user word
+  std::vector<std::string> words;
+  j.Cut(kF + kY + kD, words);
+  EXPECT_EQ(words, (Strings{kF + kY, kD}));
+  jieba::RuneStrVector runes;
+  ASSERT_TRUE(jieba::DecodeRunesInString(kF + kY, runes));
+  EXPECT_EQ(j.LoadedDictionary().Find(runes.begin(), runes.end()), nullptr);
+  EXPECT_TRUE(j.LoadedDictionary().IsUserSingleRuneWord(0x4E01));  // D
+  EXPECT_EQ(j.LoadedDictionary().Units().size(), entries);
 }
 
 // The first bad file in load order is the one reported.
@@ -178,11 +195,11 @@ TEST_F(JiebaTest, EachRunCutsAsItWouldAlone) {
     EXPECT_EQ(words, normal);
     j.CutQuery(sentence, words);
     EXPECT_EQ(words, search);
-    j.full_segment_.Cut(sentence, words);
+    j.Cut(jieba::CutMode::kFull, sentence, words);
     std::vector<std::string> full;
     for (const std::string& run : runs) {
       std::vector<std::string> run_words;
-      j.full_segment_.Cut(run, run_words);
+      j.Cut(jieba::CutMode::kFull, run, run_words);
       full.insert(full.end(), run_words.begin(), run_words.end());
       full.push_back(separator);
     }
@@ -241,11 +258,14 @@ std::vector<Strings> AllModes(const Jieba& j, const std::string& sentence, bool 
 
 TEST_F(JiebaTest, ModesDispatchToTheirSegmenters) {
   const Jieba j(dict_, hmm_, user_, idf_, stop_);
+  // The segmenters of each mode, over the same files loaded apart.
+  const jieba::DictTrie dictionary(dict_, user_, jieba::UserWordWeightMedian);
+  const jieba::HMMModel model(hmm_);
   const std::string sentence = kA + kB + kE + kK + kX + " " + kF + kC;
   Strings mix, query, full;
-  j.mix_segment_.Cut(sentence, mix, false);
-  j.query_segment_.Cut(sentence, query, false);
-  j.full_segment_.Cut(sentence, full);
+  jieba::MixSegment(&dictionary, &model).Cut(sentence, mix, false);
+  jieba::QuerySegment(&dictionary, &model).Cut(sentence, query, false);
+  jieba::FullSegment(&dictionary).Cut(sentence, full);
   EXPECT_EQ(AllModes(j, sentence, false), (std::vector<Strings>{mix, query, full}));
   std::vector<jieba::WordSpan> spans;
   j.Cut(jieba::CutMode::kFull, sentence, spans);
@@ -309,9 +329,9 @@ TEST_F(JiebaTest, AddedWordWeightsAndTags) {
   ASSERT_EQ(edits.size(), 3u);  // in byte order: D, BE, KK
   EXPECT_EQ(edits[0].tag, "q");
   EXPECT_EQ(edits[1].tag, "n");
-  EXPECT_EQ(edits[1].weight, j.dictionary_.UserWordWeight());
+  EXPECT_EQ(edits[1].weight, j.LoadedDictionary().UserWordWeight());
   EXPECT_EQ(edits[2].tag, "");
-  EXPECT_DOUBLE_EQ(edits[2].weight, std::log(5.0 / j.dictionary_.TotalFreq()));
+  EXPECT_DOUBLE_EQ(edits[2].weight, std::log(5.0 / j.LoadedDictionary().TotalFreq()));
 
   const struct {
     std::string word;

@@ -61,6 +61,7 @@
 #include "tokenizer/jieba/QuerySegment.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
+#include "tokenizer/jieba/WordTable.hpp"
 #include "tokenizer/limonp/ByteStream.hpp"
 #include "tokenizer/limonp/Errors.hpp"
 #include "tokenizer/limonp/FileUtil.hpp"
@@ -296,14 +297,15 @@ class Jieba {
     MarkEditedLocked();
   }
 
-  DictTrie dictionary_;
-  HMMModel hmm_model_;
-  MPSegment mp_segment_;
-  HMMSegment hmm_segment_;
-  MixSegment mix_segment_;
-  FullSegment full_segment_;
-  QuerySegment query_segment_;
-  KeywordExtractor keyword_extractor_;
+  // The dictionary as loaded from the files or the state, without the words
+  // added or removed at run time: its statistics and entries. Cuts and tags
+  // go through the calls above, which see the changes.
+  const DictTrie& LoadedDictionary() const noexcept { return dictionary_; }
+
+  // The keyword tables as loaded: the idf of each listed word, and the stop
+  // words. Run-time changes do not touch them.
+  const WordTable& IdfTable() const noexcept { return keyword_extractor_.IdfTable(); }
+  const WordTable& StopWords() const noexcept { return keyword_extractor_.StopWords(); }
 
  private:
   static constexpr char kStateMagic[] = "razoduviva.Jieba";  // with its NUL
@@ -471,6 +473,18 @@ class Jieba {
     limonp::CheckPath("stop_word_path", stopWordPath);
     return dictPath;
   }
+
+  // The loaded data and the segmenters over it, as the files or the state
+  // gave them. Private, so that nothing cuts with them past the run-time
+  // changes: the calls above reach the segmenters through Read.
+  DictTrie dictionary_;
+  HMMModel hmm_model_;
+  MPSegment mp_segment_;
+  HMMSegment hmm_segment_;
+  MixSegment mix_segment_;
+  FullSegment full_segment_;
+  QuerySegment query_segment_;
+  KeywordExtractor keyword_extractor_;
 
   // The run-time changes, by word, and the edition built from them (null
   // when stale); both guarded by edits_mutex_.

@@ -6,6 +6,7 @@
 
 #include "encoder/MurmurHash3.hpp"
 #include "encoder/UnicodeClasses.hpp"
+#include "tokenizer/limonp/Hash.hpp"
 
 namespace kelp::typing::text {
 
@@ -19,10 +20,9 @@ SparseEncoder::SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderS
 }
 
 uint64_t SparseEncoder::WordSet::Hash(std::string_view word) noexcept {
-  uint64_t hash = 14695981039346656037ull;
-  for (const char c : word) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
+  // The low bits of FNV-1a, which pick the slot, depend only on the low
+  // bits of each byte; folding the high bits in lets every bit count.
+  const uint64_t hash = limonp::Fnv1a(word);
   return hash ^ (hash >> 29);
 }
 

@@ -13,6 +13,9 @@
 // object: the destructor stops them claiming and joins them. Nothing is left
 // behind, so a process may fork once the object is gone.
 //
+// The workers write their log records where the calling thread's go: each
+// installs the log sink the calling thread had when it made the object.
+//
 // work must be safe to call from several threads at once on different
 // chunks. The first exception it throws stops the claiming of new chunks and
 // is rethrown by Next() on the calling thread.
@@ -38,6 +41,8 @@
 #include <sched.h>
 #endif
 
+#include "tokenizer/limonp/Logging.hpp"
+
 namespace kelp::typing::text::batch {
 
 // The threads the process may run at once: the CPUs of its affinity mask
@@ -59,9 +64,11 @@ class OrderedChunks {
       : chunks_(chunks), work_(std::move(work)), done_(chunks, 0) {
     const size_t workers = std::min(threads, chunks) > 1 ? std::min(threads, chunks) - 1 : 0;
     workers_.reserve(workers);
+    limonp::LogSink* const sink = limonp::ScopedLogSink::Current();
     try {
       for (size_t k = 0; k < workers; ++k) {
-        workers_.emplace_back([this, k] {
+        workers_.emplace_back([this, k, sink] {
+          const limonp::ScopedLogSink records(sink);
           while (RunOne(k + 1)) {
           }
         });

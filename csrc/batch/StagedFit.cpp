@@ -1,0 +1,59 @@
+#include "batch/StagedFit.hpp"
+
+#include <memory>
+#include <utility>
+
+#include "batch/BatchPolicy.hpp"
+#include "batch/OrderedChunks.hpp"
+
+namespace kelp::typing::text::batch {
+
+BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t threads) {
+  const size_t thread_count = ResolveThreads(threads);
+  const BM25& model = *encoder.model();
+  BM25 staged(model.b(), model.k1());
+  std::vector<std::unique_ptr<BM25>> locals(thread_count);
+  std::vector<SparseEncoder::Scratch> scratch(thread_count);
+  std::vector<std::string_view> batch;
+  std::vector<std::string_view> next;
+  bool more = source.Next(kFitBatchBytes, kFitBatchTexts, batch);
+  while (more) {
+    const std::vector<ChunkRange> ranges = SplitIntoChunks(batch.data(), batch.size());
+    // The runner is declared after what its workers read, so that on an
+    // exception it stops and joins them first.
+    OrderedChunks runner(ranges.size(), thread_count, [&](size_t k, size_t thread) {
+      if (locals[thread] == nullptr) {
+        locals[thread] = std::make_unique<BM25>(staged.b(), staged.k1());
+      }
+      encoder.Train(batch.data() + ranges[k].first, ranges[k].size(), *locals[thread],
+                    scratch[thread]);
+    });
+    more = source.Next(kFitBatchBytes, kFitBatchTexts, next);
+    size_t k;
+    while (runner.Next(k)) {
+    }
+    for (std::unique_ptr<BM25>& local : locals) {
+      if (local != nullptr) {
+        staged.merge(*local);
+        local.reset();
+      }
+    }
+    batch.swap(next);
+  }
+  return staged;
+}
+
+void CommitStaged(BM25& model, BM25&& staged) {
+  if (model.doc_count() == 0 && model.doc_token_frequency().empty() && !model.pinned() &&
+      model.b() == staged.b() && model.k1() == staged.k1()) {
+    model = std::move(staged);
+  } else {
+    model.merge(staged);
+  }
+}
+
+void Fit(const SparseEncoder& encoder, TextSource& source, size_t threads) {
+  CommitStaged(*encoder.model(), TrainStaged(encoder, source, threads));
+}
+
+}  // namespace kelp::typing::text::batch

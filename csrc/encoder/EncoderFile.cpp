@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "json/JSON.hpp"
 
@@ -59,21 +61,47 @@ double DoubleFromText(const std::string& text) {
   return value;
 }
 
+constexpr std::pair<std::string_view, jieba::CutMode> kModes[] = {
+    {"default", jieba::CutMode::kDefault},
+    {"search", jieba::CutMode::kSearch},
+    {"full", jieba::CutMode::kFull}};
+
+std::string ModeName(jieba::CutMode mode) {
+  for (const auto& [name, value] : kModes) {
+    if (value == mode) {
+      return std::string(name);
+    }
+  }
+  return "default";
+}
+
+jieba::CutMode ModeOf(const std::string& name) {
+  for (const auto& [key, value] : kModes) {
+    if (name == key) {
+      return value;
+    }
+  }
+  NotAnEncoderFile("the mode \"" + name + "\" is not 'default', 'search' or 'full'");
+}
+
 }  // namespace
 
-std::string EncoderFileText(const BM25& model, const EncoderFile& settings) {
+std::string EncoderFileText(const BM25& model, const EncoderFile& file) {
   JSON root = model.to_json_value();
   JSON& encoder = root["_encoder"];
   encoder["format"] = EncoderFile::kFormat;
-  encoder["version"] = settings.version;
-  encoder["mode"] = settings.mode;
-  encoder["hmm"] = settings.hmm;
-  encoder["stop_words"] = settings.stop_words;
-  encoder["data"] = settings.data;
+  encoder["version"] = file.version;
+  encoder["mode"] = ModeName(file.settings.mode);
+  encoder["hmm"] = file.settings.hmm;
+  encoder["stop_words"] = file.settings.stop_words;
+  if (file.settings.keep_space == file.settings.stop_words) {
+    encoder["keep_space"] = file.settings.keep_space;  // not what its absence says
+  }
+  encoder["data"] = file.data;
   JSON& edits = encoder["edits"];
   edits = json::Array();
-  for (size_t k = 0; k < settings.edits.size(); ++k) {
-    const jieba::DictEdits::Entry& entry = settings.edits[k];
+  for (size_t k = 0; k < file.edits.size(); ++k) {
+    const jieba::DictEdits::Entry& entry = file.edits[k];
     JSON& edit = edits[k];
     edit["word"] = entry.word;
     edit["removed"] = entry.removed;
@@ -97,9 +125,12 @@ EncoderFile ReadEncoderFile(std::string_view text) {
   }
   EncoderFile file;
   file.version = String(encoder, "version");
-  file.mode = String(encoder, "mode");
-  file.hmm = Boolean(encoder, "hmm");
-  file.stop_words = Boolean(encoder, "stop_words");
+  file.settings.mode = ModeOf(String(encoder, "mode"));
+  file.settings.hmm = Boolean(encoder, "hmm");
+  file.settings.stop_words = Boolean(encoder, "stop_words");
+  file.settings.keep_space = encoder.Members().count("keep_space") != 0
+                                 ? Boolean(encoder, "keep_space")
+                                 : !file.settings.stop_words;
   file.data = String(encoder, "data");
   const JSON& edits = Member(encoder, "edits");
   if (edits.GetKind() != JSON::Kind::Array) {

@@ -12,6 +12,10 @@
 //     ]
 //   }
 //
+// "keep_space" came later, and is written only where it says something: a
+// file without it keeps the words of white space exactly when it does not
+// leave out stop words, as every encoder then did.
+//
 // A weight is written as the text of the shortest decimal that reads back
 // as the same double (the file's numbers have six decimals). A plain BM25
 // load() reads the model from such a file and ignores "_encoder".
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "bm25/BM25.hpp"
+#include "encoder/SparseEncoder.hpp"
 #include "tokenizer/jieba/DictEdits.hpp"
 
 namespace kelp::typing::text {
@@ -30,15 +35,13 @@ struct EncoderFile {
   static constexpr int kFormat = 1;
 
   std::string version;
-  std::string mode;
-  bool hmm = true;
-  bool stop_words = true;
+  EncoderSettings settings;
   std::string data;
   std::vector<jieba::DictEdits::Entry> edits;
 };
 
-// The file's text for `model` and `settings`.
-std::string EncoderFileText(const BM25& model, const EncoderFile& settings);
+// The file's text for `model` and `file`.
+std::string EncoderFileText(const BM25& model, const EncoderFile& file);
 
 // The "_encoder" member of a file's text. Throws std::runtime_error
 // "not a SparseEncoder file: ..." when it is missing or malformed, or of

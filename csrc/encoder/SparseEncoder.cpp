@@ -81,15 +81,13 @@ void SparseEncoder::Tokenize(std::string_view text, Scratch& scratch) const {
 }
 
 bool SparseEncoder::Dropped(std::string_view word) const {
-  switch (settings_.filter) {
-    case TokenFilter::kNone:
-      return false;
-    case TokenFilter::kSpace:
-      return encoder::IsSpaceWord(word);
-    case TokenFilter::kStopWords:
-      break;
+  if (!settings_.stop_words) {
+    return !settings_.keep_space && encoder::IsSpaceWord(word);
   }
-  return encoder::IsSpaceOrPunctuationWord(word) || stop_words_.Contains(word);
+  if (encoder::IsSpaceOrPunctuationWord(word)) {
+    return !(settings_.keep_space && encoder::IsSpaceWord(word));
+  }
+  return stop_words_.Contains(word);
 }
 
 void SparseEncoder::Train(const std::string_view* texts, size_t count, BM25& model,

@@ -2,10 +2,11 @@
 // text, its words are filtered into tokens, and a BM25 model counts them or
 // weighs them.
 //
-// Tokens are the words of the cut in the chosen mode, less what the filter
-// leaves out: the segmenter's stop words and the words made only of white
-// space or Unicode punctuation (general category P), or only the words of
-// white space, or nothing. Hashed vectors key each token by
+// Tokens are the words of the cut in the chosen mode, less, with
+// stop_words, the segmenter's stop words and the words made only of white
+// space or Unicode punctuation (general category P); keep_space keeps the
+// words made only of white space, which are otherwise left out with or
+// without stop_words. Hashed vectors key each token by
 // the 32-bit MurmurHash3 (x86 variant, seed 0) of its UTF-8 bytes, in
 // ascending id order, tokens whose ids collide adding their weights.
 //
@@ -35,17 +36,13 @@
 
 namespace kelp::typing::text {
 
-// Which words of the cut are not tokens.
-enum class TokenFilter {
-  kNone,       // every word is a token
-  kSpace,      // words made only of white space are not
-  kStopWords,  // nor stop words, nor words of white space or punctuation only
-};
-
 struct EncoderSettings {
   jieba::CutMode mode = jieba::CutMode::kDefault;
   bool hmm = true;
-  TokenFilter filter = TokenFilter::kStopWords;
+  // Leave out stop words and words of white space or punctuation only.
+  bool stop_words = true;
+  // Keep the words of white space only.
+  bool keep_space = false;
 };
 
 // What an encoder computes for a text.
@@ -114,7 +111,7 @@ class SparseEncoder {
   const std::shared_ptr<BM25>& model() const noexcept { return model_; }
 
  private:
-  // True when the filter leaves `word` out.
+  // True when the settings leave `word` out.
   bool Dropped(std::string_view word) const;
 
   // The weights of scratch.tokens, as BM25 gives them (indices into the

@@ -15,7 +15,6 @@ namespace jieba = kelp::typing::text::jieba;
 using kelp::typing::text::BM25;
 using kelp::typing::text::EncoderSettings;
 using kelp::typing::text::SparseEncoder;
-using kelp::typing::text::TokenFilter;
 using kelp::typing::text::VectorKind;
 using namespace razoduviva_test;
 
@@ -30,9 +29,10 @@ class SparseEncoderTest : public testing::Test {
         dir_.Write("stop.txt", kC + "\n"));
   }
 
-  SparseEncoder Make(TokenFilter filter, std::shared_ptr<BM25> model = nullptr) {
+  SparseEncoder Make(bool stop_words, bool keep_space, std::shared_ptr<BM25> model = nullptr) {
     EncoderSettings settings;
-    settings.filter = filter;
+    settings.stop_words = stop_words;
+    settings.keep_space = keep_space;
     return SparseEncoder(facade_, settings, model ? model : std::make_shared<BM25>());
   }
 
@@ -47,20 +47,21 @@ class SparseEncoderTest : public testing::Test {
 };
 
 // The filters: stop words (C), white space, and punctuation-only words
-// ("，", "-", "、") go with the full filter; only white space with kSpace.
+// ("，", "-", "、") go with stop_words; white space alone unless keep_space.
 TEST_F(SparseEncoderTest, FiltersLeaveOutTheirWords) {
   const std::string text = kA + kB + kC + " " + kE + kF + "\xEF\xBC\x8C" + "--\xE3\x80\x81" + "\t";
-  EXPECT_EQ(Tokens(Make(TokenFilter::kStopWords), text), (Strings{kA + kB, kE + kF}));
-  EXPECT_EQ(Tokens(Make(TokenFilter::kSpace), text),
+  EXPECT_EQ(Tokens(Make(true, false), text), (Strings{kA + kB, kE + kF}));
+  EXPECT_EQ(Tokens(Make(true, true), text), (Strings{kA + kB, " ", kE + kF, "\t"}));
+  EXPECT_EQ(Tokens(Make(false, false), text),
             (Strings{kA + kB, kC, kE + kF, "\xEF\xBC\x8C", "-", "-", "\xE3\x80\x81"}));
-  EXPECT_EQ(Tokens(Make(TokenFilter::kNone), text),
+  EXPECT_EQ(Tokens(Make(false, true), text),
             (Strings{kA + kB, kC, " ", kE + kF, "\xEF\xBC\x8C", "-", "-", "\xE3\x80\x81", "\t"}));
 }
 
 // Training counts each text with tokens as one document of its tokens;
 // hashed vectors are the word vectors keyed by MurmurHash3, ids ascending.
 TEST_F(SparseEncoderTest, VectorsAreTheModelsWeightsOfTheTokens) {
-  const SparseEncoder encoder = Make(TokenFilter::kStopWords);
+  const SparseEncoder encoder = Make(true, false);
   const Strings storage = {kA + kB + kE + kF + kA + kB, kC + " ", kE + kF};
   const std::vector<std::string_view> texts(storage.begin(), storage.end());
   SparseEncoder::Scratch scratch;
@@ -95,7 +96,7 @@ TEST_F(SparseEncoderTest, VectorsAreTheModelsWeightsOfTheTokens) {
 // Tokens whose ids collide add their weights, in one entry.
 TEST_F(SparseEncoderTest, CollidingIdsAddUp) {
   ASSERT_EQ(SparseEncoder::TokenId("w30166"), SparseEncoder::TokenId("w38081"));
-  const SparseEncoder encoder = Make(TokenFilter::kSpace);
+  const SparseEncoder encoder = Make(false, false);
   const std::vector<std::string_view> texts = {"w30166 w38081 w38081"};
   SparseEncoder::Scratch scratch;
   SparseEncoder::HashedVectors hashed;

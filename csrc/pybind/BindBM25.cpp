@@ -14,9 +14,9 @@
 #include <Python.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/typing.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -30,31 +30,8 @@
 
 namespace kelp::typing::text::pybind {
 
-// The strong references held by a converted token list.
-class HeldObjects {
- public:
-  HeldObjects() = default;
-  HeldObjects(const HeldObjects&) = delete;
-  HeldObjects& operator=(const HeldObjects&) = delete;
-  ~HeldObjects() { Clear(); }
-
-  void Reserve(std::size_t size) { objects_.reserve(size); }
-  void Add(PyObject* object) {
-    Py_INCREF(object);
-    objects_.push_back(object);
-  }
-  void Clear() noexcept {
-    for (PyObject* object : objects_) {
-      Py_DECREF(object);
-    }
-    objects_.clear();
-  }
-  bool empty() const noexcept { return objects_.empty(); }
-  PyObject* operator[](std::size_t i) const noexcept { return objects_[i]; }
-
- private:
-  std::vector<PyObject*> objects_;
-};
+// The strong references held by a converted token list: one per view.
+using HeldObjects = std::vector<pybind11::object>;
 
 // A list of str or bytes tokens, as views.
 struct StrTokens {
@@ -68,7 +45,7 @@ struct StrTokens {
       const Py_ssize_t size = PySequence_Fast_GET_SIZE(list);
       PyObject** items = PySequence_Fast_ITEMS(list);
       views.resize(static_cast<std::size_t>(size));
-      objects.Reserve(static_cast<std::size_t>(size));
+      objects.reserve(static_cast<std::size_t>(size));
       bool known = true;
       for (Py_ssize_t i = 0; i < size && known; ++i) {
         PyObject* item = items[i];
@@ -89,13 +66,13 @@ struct StrTokens {
           known = false;  // bytearray, or anything else: let pybind11 decide
           break;
         }
-        objects.Add(item);
+        objects.push_back(pybind11::reinterpret_borrow<pybind11::object>(item));
         views[static_cast<std::size_t>(i)] = std::string_view(data, static_cast<std::size_t>(length));
       }
       if (known) {
         return true;
       }
-      objects.Clear();
+      objects.clear();
     }
     pybind11::detail::make_caster<std::vector<std::string>> standard;
     if (!standard.load(src, convert)) {
@@ -118,7 +95,7 @@ struct IdTokens {
       const Py_ssize_t size = PySequence_Fast_GET_SIZE(list);
       PyObject** items = PySequence_Fast_ITEMS(list);
       ids.resize(static_cast<std::size_t>(size));
-      objects.Reserve(static_cast<std::size_t>(size));
+      objects.reserve(static_cast<std::size_t>(size));
       bool known = true;
       for (Py_ssize_t i = 0; i < size; ++i) {
         PyObject* item = items[i];
@@ -132,12 +109,12 @@ struct IdTokens {
           return false;  // outside the signed 64-bit range
         }
         ids[static_cast<std::size_t>(i)] = id;
-        objects.Add(item);
+        objects.push_back(pybind11::reinterpret_borrow<pybind11::object>(item));
       }
       if (known) {
         return true;
       }
-      objects.Clear();
+      objects.clear();
     }
     pybind11::detail::make_caster<std::vector<std::int64_t>> standard;
     if (!standard.load(src, convert)) {
@@ -146,39 +123,6 @@ struct IdTokens {
     ids = pybind11::detail::cast_op<std::vector<std::int64_t>&&>(std::move(standard));
     return true;
   }
-};
-
-// The text given to load: a str (its UTF-8 form), bytes, or whatever the
-// standard string caster takes. A str with lone surrogates has no UTF-8 form
-// and does not match, as with the standard caster.
-struct JsonText {
-  std::string_view view;
-  pybind11::detail::make_caster<std::string_view> standard;
-
-  bool Load(pybind11::handle src, bool convert) {
-    if (PyUnicode_Check(src.ptr())) {
-      Py_ssize_t length = 0;
-      const char* data = PyUnicode_AsUTF8AndSize(src.ptr(), &length);
-      if (data == nullptr) {
-        PyErr_Clear();
-        return false;
-      }
-      // The str caches its UTF-8 form and outlives the call.
-      view = std::string_view(data, static_cast<std::size_t>(length));
-      return true;
-    }
-    if (!standard.load(src, convert)) {
-      return false;
-    }
-    view = pybind11::detail::cast_op<std::string_view>(standard);
-    return true;
-  }
-};
-
-// A result dict, announced in signatures as the standard map caster would.
-template <typename Key>
-struct Weights {
-  pybind11::object dict;
 };
 
 }  // namespace kelp::typing::text::pybind
@@ -199,22 +143,6 @@ struct type_caster<kelp::typing::text::pybind::IdTokens> {
   bool load(handle src, bool convert) { return value.Load(src, convert); }
 };
 
-template <>
-struct type_caster<kelp::typing::text::pybind::JsonText> {
-  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::JsonText, make_caster<std::string_view>::name);
-  bool load(handle src, bool convert) { return value.Load(src, convert); }
-};
-
-template <typename Key>
-struct type_caster<kelp::typing::text::pybind::Weights<Key>> {
-  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Weights<Key>,
-                       (make_caster<std::map<Key, double>>::name));
-  bool load(handle, bool) { return false; }
-  static handle cast(kelp::typing::text::pybind::Weights<Key> src, return_value_policy, handle) {
-    return src.dict.release();
-  }
-};
-
 }  // namespace pybind11::detail
 
 namespace kelp::typing::text::pybind {
@@ -223,8 +151,8 @@ namespace {
 
 namespace py = pybind11;
 
-using StrWeights = Weights<std::string>;
-using IdWeights = Weights<std::int64_t>;
+using StrWeights = py::typing::Dict<py::str, py::float_>;
+using IdWeights = py::typing::Dict<py::int_, py::float_>;
 
 py::object NewDict(std::size_t size) {
   PyObject* dict = _PyDict_NewPresized(static_cast<Py_ssize_t>(size));
@@ -253,8 +181,8 @@ StrWeights ToDict(const StrTokens& tokens, const std::vector<BM25::IndexedWeight
   py::object dict = NewDict(weights.size());
   for (const BM25::IndexedWeight& w : weights) {
     PyObject* key = nullptr;
-    if (!tokens.objects.empty() && PyUnicode_CheckExact(tokens.objects[w.index])) {
-      key = tokens.objects[w.index];
+    if (!tokens.objects.empty() && PyUnicode_CheckExact(tokens.objects[w.index].ptr())) {
+      key = tokens.objects[w.index].ptr();
       Py_INCREF(key);
     } else {
       // Strict decoding: a token that is not UTF-8 raises UnicodeDecodeError.
@@ -266,7 +194,7 @@ StrWeights ToDict(const StrTokens& tokens, const std::vector<BM25::IndexedWeight
     }
     SetItem(dict.ptr(), key, w.weight);
   }
-  return StrWeights{std::move(dict)};
+  return py::reinterpret_steal<StrWeights>(dict.release());
 }
 
 IdWeights ToDict(const IdTokens& tokens, const std::vector<BM25::IndexedWeight>& weights) {
@@ -274,7 +202,7 @@ IdWeights ToDict(const IdTokens& tokens, const std::vector<BM25::IndexedWeight>&
   for (const BM25::IndexedWeight& w : weights) {
     PyObject* key = nullptr;
     if (!tokens.objects.empty()) {
-      key = tokens.objects[w.index];
+      key = tokens.objects[w.index].ptr();
       Py_INCREF(key);
     } else {
       key = PyLong_FromLongLong(tokens.ids[w.index]);
@@ -284,7 +212,7 @@ IdWeights ToDict(const IdTokens& tokens, const std::vector<BM25::IndexedWeight>&
     }
     SetItem(dict.ptr(), key, w.weight);
   }
-  return IdWeights{std::move(dict)};
+  return py::reinterpret_steal<IdWeights>(dict.release());
 }
 
 // The docstrings, which python/razoduviva/_core.pyi repeats word for word.
@@ -364,21 +292,36 @@ RuntimeError ("BM25 has not been initialized").)doc";
 constexpr char kEncodeQueryIdDoc[] =
     R"doc(The query vector of a list of int token ids, ids ascending.)doc";
 
-// Refuses to change a model that a batch is reading without the
-// interpreter lock (see BM25::pin).
-void CheckNotPinned(const BM25& model) {
-  if (model.pinned()) {
-    throw std::runtime_error(
-        "the model is in use: a SparseEncoder in another thread is encoding with it");
+// The tokens of a list, as the model's pointer-and-size methods take them.
+const std::string_view* Data(const StrTokens& tokens) { return tokens.views.data(); }
+std::size_t Size(const StrTokens& tokens) { return tokens.views.size(); }
+const std::int64_t* Data(const IdTokens& tokens) { return tokens.ids.data(); }
+std::size_t Size(const IdTokens& tokens) { return tokens.ids.size(); }
+
+template <typename Tokens>
+void Train(BM25& self, const Tokens& tokens) {
+  self.train(Data(tokens), Size(tokens));
+}
+
+template <bool kQuery, typename Tokens>
+auto Encode(const BM25& self, const Tokens& tokens) {
+  std::vector<BM25::IndexedWeight> weights;
+  if constexpr (kQuery) {
+    self.encode_query(Data(tokens), Size(tokens), weights);
+  } else {
+    self.encode_document(Data(tokens), Size(tokens), weights);
   }
+  return ToDict(tokens, weights);
 }
 
 void BindBM25Impl(py::module_& m) {
   // Registration order is the order in which overloads are tried: string
-  // tokens before ids, so an empty list takes the string overload.
+  // tokens before ids, so an empty list takes the string overload. The
+  // methods' one argument is positional only.
   py::class_<BM25, std::shared_ptr<BM25>> cls(m, "BM25", kClassDoc);
   // Its public home, which pickles name.
   cls.attr("__module__") = "razoduviva";
+  const auto tokens = py::arg("tokens");
   cls.def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2, kInitDoc)
       // By value: parameters, statistics and the running total length, as
       // the binary state of BM25::serialize.
@@ -386,62 +329,25 @@ void BindBM25Impl(py::module_& m) {
                       [](const py::bytes& state) {
                         return std::make_shared<BM25>(BM25::deserialize(std::string_view(state)));
                       }))
-      .def("train",
-           [](BM25& self, const StrTokens& tokens) {
-             CheckNotPinned(self);
-             self.train(tokens.views.data(), tokens.views.size());
-           },
-           kTrainStrDoc)
-      .def("train",
-           [](BM25& self, const IdTokens& tokens) {
-             CheckNotPinned(self);
-             self.train(tokens.ids.data(), tokens.ids.size());
-           },
-           kTrainIdDoc)
-      .def("load",
-           [](BM25& self, const JsonText& json_data) {
-             CheckNotPinned(self);
-             const NativeLogScope log;  // the parser's complaint lines
-             self.load(json_data.view);
-           },
-           kLoadDoc)
+      .def("train", &Train<StrTokens>, tokens, py::pos_only(), kTrainStrDoc)
+      .def("train", &Train<IdTokens>, tokens, py::pos_only(), kTrainIdDoc)
+      .def(
+          "load",
+          [](BM25& self, std::string_view text) {
+            const NativeLogScope log;  // the parser's complaint lines
+            self.load(text);
+          },
+          py::arg("text"), py::pos_only(), kLoadDoc)
       // Holds the interpreter lock: `other` may be this model, or a model
       // another thread is training.
-      .def("merge",
-           [](BM25& self, const BM25& other) {
-             CheckNotPinned(self);
-             self.merge(other);
-           },
-           py::arg("other"), kMergeDoc)
-      .def("dump", &BM25::dump, kDumpDoc)
-      .def("encode_document",
-           [](const BM25& self, const StrTokens& tokens) {
-             std::vector<BM25::IndexedWeight> weights;
-             self.encode_document(tokens.views.data(), tokens.views.size(), weights);
-             return ToDict(tokens, weights);
-           },
+      .def("merge", &BM25::merge, py::arg("other"), kMergeDoc)
+      .def("dump", &BM25::dump, py::arg("path"), py::pos_only(), kDumpDoc)
+      .def("encode_document", &Encode<false, StrTokens>, tokens, py::pos_only(),
            kEncodeDocumentStrDoc)
-      .def("encode_document",
-           [](const BM25& self, const IdTokens& tokens) {
-             std::vector<BM25::IndexedWeight> weights;
-             self.encode_document(tokens.ids.data(), tokens.ids.size(), weights);
-             return ToDict(tokens, weights);
-           },
+      .def("encode_document", &Encode<false, IdTokens>, tokens, py::pos_only(),
            kEncodeDocumentIdDoc)
-      .def("encode_query",
-           [](const BM25& self, const StrTokens& tokens) {
-             std::vector<BM25::IndexedWeight> weights;
-             self.encode_query(tokens.views.data(), tokens.views.size(), weights);
-             return ToDict(tokens, weights);
-           },
-           kEncodeQueryStrDoc)
-      .def("encode_query",
-           [](const BM25& self, const IdTokens& tokens) {
-             std::vector<BM25::IndexedWeight> weights;
-             self.encode_query(tokens.ids.data(), tokens.ids.size(), weights);
-             return ToDict(tokens, weights);
-           },
-           kEncodeQueryIdDoc);
+      .def("encode_query", &Encode<true, StrTokens>, tokens, py::pos_only(), kEncodeQueryStrDoc)
+      .def("encode_query", &Encode<true, IdTokens>, tokens, py::pos_only(), kEncodeQueryIdDoc);
 }
 
 }  // namespace

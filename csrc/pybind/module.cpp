@@ -2,6 +2,7 @@
 // razoduviva package. PYBIND11_MODULE checks the interpreter version and
 // turns an exception thrown while registering into ImportError.
 #include "pybind/Bind.hpp"
+#include "pybind/Convert.hpp"
 #include "pybind/NativeLog.hpp"
 
 #ifndef RAZODUVIVA_VERSION
@@ -13,6 +14,7 @@ PYBIND11_MODULE(_core, m) {
       "The compiled core of razoduviva: Chinese word segmentation (Jieba) and BM25\n"
       "sparse vectors (BM25). Private: import these from razoduviva.";
   m.attr("__version__") = RAZODUVIVA_VERSION;
+  kelp::typing::text::pybind::RegisterErrors();
   kelp::typing::text::pybind::BindBM25(m);
   kelp::typing::text::pybind::BindTokenizder(m);
   kelp::typing::text::pybind::BindEncoder(m);

@@ -1,0 +1,323 @@
+#include "pybind/Convert.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <exception>
+#include <stdexcept>
+
+#include "tokenizer/limonp/Errors.hpp"
+
+namespace kelp::typing::text::pybind {
+
+bool Sentence::Load(py::handle src) {
+  PyObject* obj = src.ptr();
+  if (PyUnicode_Check(obj)) {
+    if (PyUnicode_IS_ASCII(obj)) {
+      data = static_cast<const char*>(PyUnicode_DATA(obj));
+      size = static_cast<size_t>(PyUnicode_GET_LENGTH(obj));
+    } else {
+      PyObject* bytes = PyUnicode_AsUTF8String(obj);
+      if (bytes == nullptr) {
+        PyErr_Clear();  // lone surrogates have no UTF-8 form: not a text
+        return false;
+      }
+      encoded = py::reinterpret_steal<py::object>(bytes);
+      data = PyBytes_AS_STRING(bytes);
+      size = static_cast<size_t>(PyBytes_GET_SIZE(bytes));
+    }
+    owner = py::reinterpret_borrow<py::object>(src);
+    is_str = true;
+    return true;
+  }
+  if (PyBytes_Check(obj)) {
+    owner = py::reinterpret_borrow<py::object>(src);
+    data = PyBytes_AS_STRING(obj);
+    size = static_cast<size_t>(PyBytes_GET_SIZE(obj));
+    return true;
+  }
+  if (PyByteArray_Check(obj)) {
+    copy.assign(PyByteArray_AS_STRING(obj), static_cast<size_t>(PyByteArray_GET_SIZE(obj)));
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string_view> Views(const std::vector<Sentence>& texts) {
+  std::vector<std::string_view> views;
+  views.reserve(texts.size());
+  for (const Sentence& text : texts) {
+    views.push_back(text.View());
+  }
+  return views;
+}
+
+namespace {
+
+py::iterator IterateTexts(py::handle texts, const char* method) {
+  if (py::isinstance<py::str>(texts) || py::isinstance<py::bytes>(texts) ||
+      py::isinstance<py::bytearray>(texts)) {
+    throw py::type_error(std::string(method) +
+                         ": texts must be an iterable of texts (a list, a generator, a file), "
+                         "not one text");
+  }
+  return py::iter(texts);
+}
+
+// Appends the next items of `iterator` to `batch` until it holds `max_bytes`
+// of text or `max_texts` texts or the iterator ends; false when nothing was
+// left.
+bool ReadTexts(py::iterator& iterator, const char* method, size_t& position,
+               std::vector<Sentence>& batch, size_t max_bytes, size_t max_texts) {
+  size_t bytes = 0;
+  size_t read = 0;
+  while (bytes < max_bytes && read < max_texts && iterator != py::iterator::sentinel()) {
+    const py::handle item = *iterator;
+    Sentence& text = batch.emplace_back();
+    if (!text.Load(item)) {
+      throw py::type_error(std::string(method) + ": item " + std::to_string(position) + " is " +
+                           Py_TYPE(item.ptr())->tp_name + ", not str, bytes or bytearray" +
+                           (PyUnicode_Check(item.ptr()) ? " (a str with no UTF-8 form)" : ""));
+    }
+    bytes += text.View().size();
+    ++read;
+    ++position;
+    ++iterator;
+  }
+  return read > 0;
+}
+
+}  // namespace
+
+std::vector<Sentence> LoadTexts(py::handle texts, const char* method) {
+  py::iterator iterator = IterateTexts(texts, method);
+  std::vector<Sentence> loaded;
+  const Py_ssize_t size = PyObject_LengthHint(texts.ptr(), 0);
+  if (size > 0) {
+    loaded.reserve(static_cast<size_t>(size));
+  } else if (size < 0) {
+    PyErr_Clear();
+  }
+  size_t position = 0;
+  ReadTexts(iterator, method, position, loaded, SIZE_MAX, SIZE_MAX);
+  return loaded;
+}
+
+IterableSource::IterableSource(py::handle texts, const char* method)
+    : iterator_(IterateTexts(texts, method)), method_(method) {}
+
+IterableSource::~IterableSource() = default;
+
+bool IterableSource::Next(size_t max_bytes, size_t max_texts, std::vector<std::string_view>& texts) {
+  py::gil_scoped_acquire locked;
+  if (PyErr_CheckSignals() != 0) {
+    throw py::error_already_set();
+  }
+  current_ ^= 1;
+  std::vector<Sentence>& batch = batches_[current_];
+  batch.clear();
+  const bool more = ReadTexts(iterator_, method_, position_, batch, max_bytes, max_texts);
+  texts = Views(batch);
+  return more;
+}
+
+WordInterner::WordInterner(size_t expected) {
+  size_t slots = 16;
+  while (slots < 2 * expected && slots < (size_t{1} << 12)) {
+    slots <<= 1;
+  }
+  slots_.resize(slots);
+}
+
+PyObject* WordInterner::Get(const Sentence& sentence, const jieba::WordSpan& span, uint64_t hash) {
+  const char* bytes = sentence.View().data() + span.byte_offset;
+  size_t i = static_cast<size_t>(hash) & (slots_.size() - 1);
+  while (slots_[i].word != nullptr) {
+    const Slot& slot = slots_[i];
+    if (slot.hash == hash && slot.length == span.byte_length &&
+        std::memcmp(slot.bytes, bytes, span.byte_length) == 0) {
+      Py_INCREF(slot.word);
+      return slot.word;
+    }
+    i = (i + 1) & (slots_.size() - 1);
+  }
+  PyObject* word;
+  if (sentence.is_str) {
+    const auto start = static_cast<Py_ssize_t>(span.rune_offset);
+    word = PyUnicode_Substring(sentence.owner.ptr(), start, start + span.rune_length);
+  } else {
+    word = PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(span.byte_length), "strict");
+  }
+  if (word == nullptr) {
+    throw py::error_already_set();
+  }
+  const Slot made{hash, word, bytes, span.byte_length};
+  if ((used_ + 1) * 2 <= slots_.size()) {
+    slots_[i] = made;
+    ++used_;
+  } else if (slots_.size() < kMaxSlots) {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& slot : old) {
+      if (slot.word != nullptr) {
+        Insert(slot);
+      }
+    }
+    Insert(made);
+  }
+  return word;
+}
+
+void WordInterner::Insert(const Slot& slot) {
+  size_t i = static_cast<size_t>(slot.hash) & (slots_.size() - 1);
+  while (slots_[i].word != nullptr) {
+    i = (i + 1) & (slots_.size() - 1);
+  }
+  slots_[i] = slot;
+  ++used_;
+}
+
+PyObject* WordInterner::List(const Sentence& sentence, const jieba::WordSpan* spans,
+                             const uint64_t* hashes, size_t count) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
+  if (list == nullptr) {
+    throw py::error_already_set();
+  }
+  for (size_t k = 0; k < count; ++k) {
+    PyObject* word;
+    try {
+      word = Get(sentence, spans[k], hashes[k]);
+    } catch (...) {
+      Py_DECREF(list);
+      throw;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(k), word);
+  }
+  return list;
+}
+
+NumberCache::~NumberCache() {
+  for (const std::vector<Slot>* slots : {&ints_, &floats_}) {
+    for (const Slot& slot : *slots) {
+      Py_XDECREF(slot.object);
+    }
+  }
+}
+
+template <typename Make>
+PyObject* NumberCache::Get(std::vector<Slot>& slots, uint64_t bits, Make&& make) {
+  Slot& slot = slots[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+  if (slot.object == nullptr || slot.bits != bits) {
+    PyObject* made = make();
+    if (made == nullptr) {
+      throw py::error_already_set();
+    }
+    Py_XDECREF(slot.object);
+    slot = Slot{bits, made};
+  }
+  Py_INCREF(slot.object);
+  return slot.object;
+}
+
+PyObject* NumberCache::Int(uint32_t id) {
+  return Get(ints_, id, [id] { return PyLong_FromUnsignedLong(id); });
+}
+
+PyObject* NumberCache::Float(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return Get(floats_, bits, [value] { return PyFloat_FromDouble(value); });
+}
+
+namespace {
+
+// Raises `error` as OSError(errno, message, path): calling OSError with an
+// errno picks the subclass (FileNotFoundError for ENOENT and so on).
+void RaiseOSError(const limonp::FileError& error) {
+  const py::object path = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefaultAndSize(
+      error.path().data(), static_cast<Py_ssize_t>(error.path().size())));
+  const py::object message = py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeUTF8(error.what(), static_cast<Py_ssize_t>(std::strlen(error.what())),
+                           "surrogateescape"));
+  if (!path || !message) {
+    return;  // the decoding error is raised instead
+  }
+  const int number = error.error_number() != 0 ? error.error_number() : EIO;
+  PyObject* exc = PyObject_CallFunction(PyExc_OSError, "iOO", number, message.ptr(), path.ptr());
+  if (exc != nullptr) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
+    Py_DECREF(exc);
+  }
+}
+
+void RaiseValueError(const char* what) {
+  PyObject* message =
+      PyUnicode_DecodeUTF8(what, static_cast<Py_ssize_t>(std::strlen(what)), "surrogateescape");
+  if (message != nullptr) {
+    PyErr_SetObject(PyExc_ValueError, message);
+    Py_DECREF(message);
+  }
+}
+
+}  // namespace
+
+void RegisterErrors() {
+  py::register_local_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) {
+        std::rethrow_exception(thrown);
+      }
+    } catch (const limonp::FileError& e) {
+      RaiseOSError(e);
+    } catch (const limonp::DataError& e) {
+      RaiseValueError(e.what());
+    } catch (const std::length_error& e) {
+      RaiseValueError(e.what());
+    }
+  });
+}
+
+}  // namespace kelp::typing::text::pybind
+
+namespace pybind11::detail {
+
+bool type_caster<kelp::typing::text::pybind::Threads>::load(handle src, bool) {
+  if (src.is_none()) {
+    value.count = 0;
+    return true;
+  }
+  PyObject* obj = src.ptr();
+  long long count = 0;
+  if (PyLong_Check(obj) && !PyBool_Check(obj)) {
+    int overflow = 0;
+    count = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow > 0) {
+      count = LLONG_MAX;
+    }
+  }
+  if (count < 1) {
+    throw value_error("threads must be a whole number of 1 or more, or None for every core, not " +
+                      repr(src).cast<std::string>());
+  }
+  value.count = static_cast<size_t>(count);
+  return true;
+}
+
+bool type_caster<kelp::typing::text::jieba::DictEdits::Entry>::load(handle src, bool convert) {
+  make_caster<std::tuple<std::string, bool, double, std::string>> tuple;
+  if (!tuple.load(src, convert)) {
+    return false;
+  }
+  auto [word, removed, weight, tag] =
+      cast_op<std::tuple<std::string, bool, double, std::string>&&>(std::move(tuple));
+  value = kelp::typing::text::jieba::DictEdits::Entry{std::move(word), removed, weight,
+                                                        std::move(tag)};
+  return true;
+}
+
+handle type_caster<kelp::typing::text::jieba::DictEdits::Entry>::cast(
+    const kelp::typing::text::jieba::DictEdits::Entry& entry, return_value_policy, handle) {
+  return make_tuple(bytes(entry.word), entry.removed, entry.weight, bytes(entry.tag)).release();
+}
+
+}  // namespace pybind11::detail

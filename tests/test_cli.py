@@ -470,11 +470,12 @@ def test_train_and_encode_cut_as_the_module_does_on_any_threads(jieba, sample, t
         assert model_text(tmp_path / "m.json") == expected
 
     model = loaded(tmp_path / "m.json")
-    core = razoduviva._core.SparseEncoder(jieba, mode, hmm, "space", model)
+    encoder = razoduviva.SparseEncoder.from_model(model, jieba, mode=mode, hmm=hmm, stop_words=False,
+                                                  keep_space=False, threads=1)
     for kind, encode in (("document", model.encode_document), ("query", model.encode_query)):
         query = ["--query"] if kind == "query" else []
         dicts = "".join(json.dumps(encode(d), ensure_ascii=False) + "\n" for d in documents)
-        indices = core.encode(lines, kind, "indices", 1)
+        indices = (encoder.encode_queries if query else encoder.encode_documents)(lines)
         for threads in ("1", "2"):
             args = ("encode", "m.json", "--threads", threads, *query, *options)
             assert ok(*args, stdin=data.decode("utf-8", "replace"), cwd=tmp_path) == dicts

@@ -30,7 +30,8 @@ def stub_class(node):
     """{method: [docstring of each stubbed form]} of a stubbed class."""
     methods = {}
     for item in node.body:
-        if isinstance(item, ast.FunctionDef):
+        if isinstance(item, ast.FunctionDef) and not any(
+                isinstance(d, ast.Attribute) and d.attr == "setter" for d in item.decorator_list):
             methods.setdefault(item.name, []).append(ast.get_docstring(item) or "")
     return {"doc": ast.get_docstring(node) or "", "methods": methods}
 

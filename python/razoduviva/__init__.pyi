@@ -16,7 +16,7 @@ from collections.abc import Iterable, Iterator
 from contextlib import contextmanager
 from typing import Any, Literal
 
-from razoduviva._core import BM25 as BM25, Jieba as _CoreJieba
+from razoduviva._core import BM25 as BM25, Jieba as _CoreJieba, SparseEncoder as _CoreSparseEncoder
 
 __version__: str
 
@@ -70,7 +70,7 @@ class Jieba(_CoreJieba):
         stop_word_path: str | bytes | None = None,
     ) -> None: ...
 
-class SparseEncoder:
+class SparseEncoder(_CoreSparseEncoder):
     """A segmenter and a BM25 model joined, with the whole path from text to
     vector in C++, on every core.
 
@@ -78,9 +78,11 @@ class SparseEncoder:
     'search' or 'full'; hmm=False cuts with the dictionary alone), less, with
     stop_words=True, the segmenter's stop words and the words made only of
     white space or Unicode punctuation; with stop_words=False, the cut's
-    words as they are. b and k1 are the BM25 parameters; `threads` is the
-    number of threads of every call (None: every core; 1: the calling thread
-    alone), which live only during the call.
+    words as they are. keep_space says whether words of white space are
+    tokens; None (the default) keeps them exactly when stop_words is False.
+    b and k1 are the BM25 parameters; `threads` is the number of threads of
+    every call (None: every core; 1: the calling thread alone), which live
+    only during the call.
 
     A vector's ids are the 32-bit MurmurHash3 (x86 variant, seed 0) of the
     token's UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False)
@@ -92,8 +94,6 @@ class SparseEncoder:
     >>> encoder.save("encoder.json"); SparseEncoder.load("encoder.json")
     """
 
-    threads: int | None
-
     def __init__(
         self,
         jieba: Jieba | None = None,
@@ -101,33 +101,27 @@ class SparseEncoder:
         mode: Literal["default", "search", "full"] = "default",
         hmm: bool = True,
         stop_words: bool = True,
+        keep_space: bool | None = None,
         b: float = 0.75,
         k1: float = 1.2,
         threads: int | None = None,
     ) -> None: ...
-    @property
-    def jieba(self) -> Jieba:
-        """The segmenter."""
-    @property
-    def model(self) -> BM25:
-        """The BM25 model inside: its statistics are the encoder's."""
-    @property
-    def mode(self) -> str:
-        """The cut mode of the tokens: 'default', 'search' or 'full'."""
-    @property
-    def hmm(self) -> bool:
-        """Whether the cut re-cuts words outside the dictionary with the HMM."""
-    @property
-    def stop_words(self) -> bool:
-        """Whether stop words and white-space or punctuation words are left out."""
-    @property
-    def b(self) -> float:
-        """The model's length normalisation."""
-    @property
-    def k1(self) -> float:
-        """The model's term-frequency saturation."""
-    def tokens(self, text: str | bytes | bytearray) -> list[str]:
-        """The tokens of one text, as fit and the encoders count them."""
+    @classmethod
+    def from_model(
+        cls,
+        model: BM25,
+        jieba: Jieba | None = None,
+        *,
+        mode: Literal["default", "search", "full"] = "default",
+        hmm: bool = True,
+        stop_words: bool = True,
+        keep_space: bool | None = None,
+        threads: int | None = None,
+    ) -> SparseEncoder:
+        """An encoder over an existing BM25 model, shared rather than copied
+        (fit adds to it; b and k1 are the model's), and the segmenter
+        `jieba` (None: Jieba() on the bundled data). The settings are those
+        of SparseEncoder(); the model's tokens should be what they give."""
     def fit(self, texts: Iterable[str | bytes | bytearray]) -> SparseEncoder:
         """Cuts and trains on every text of the iterable (a list, a generator,
         an open text file), streaming it in batches so that memory does not
@@ -166,8 +160,8 @@ class SparseEncoder:
         """Adds another encoder's statistics to this one's (see BM25.merge), so
         that encoders fitted on shards combine into the encoder of the whole
         corpus. Raises ValueError unless both have the same settings (mode,
-        hmm, stop_words, b, k1) and their segmenters the same words changed
-        at run time. Returns the encoder.
+        hmm, stop_words, keep_space, b, k1) and their segmenters the same
+        words changed at run time. Returns the encoder.
         """
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the encoder as one JSON file, whole or not at all: the BM25
@@ -176,6 +170,7 @@ class SparseEncoder:
         changed at run time, so that queries are analysed as the documents
         were.
         """
+    @classmethod
     def load(
         cls, path: str | os.PathLike[str], jieba: Jieba | None = None, *, threads: int | None = None
     ) -> SparseEncoder:

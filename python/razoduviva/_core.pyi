@@ -23,16 +23,16 @@ class BM25:
         saturation. Raises ValueError when either is NaN or infinite.
         """
     @overload
-    def train(self, arg0: Sequence[str | bytes], /) -> None:
+    def train(self, tokens: Sequence[str | bytes], /) -> None:
         """Adds one document, a list of str (or bytes) tokens.
 
         Raises RuntimeError ("trainning tokens_vec should not be empty") for an
         empty list, and then changes nothing.
         """
     @overload
-    def train(self, arg0: Sequence[int], /) -> None:
+    def train(self, tokens: Sequence[int], /) -> None:
         """Adds one document, a list of int token ids (signed 64-bit)."""
-    def load(self, arg0: str | bytes, /) -> None:
+    def load(self, text: str | bytes, /) -> None:
         """Reads a model from the text that dump wrote (not from a path).
 
         Token counts merge into the current ones; the document count and the
@@ -53,7 +53,7 @@ class BM25:
         this model, which doubles it. Raises ValueError when b or k1 differ,
         and then changes nothing.
         """
-    def dump(self, arg0: str | bytes, /) -> None:
+    def dump(self, path: str | bytes, /) -> None:
         """Writes the model as a JSON file, whole or not at all.
 
         It writes a temporary file in the same folder and renames it over the
@@ -61,7 +61,7 @@ class BM25:
         be written, ValueError for a path holding a NUL character.
         """
     @overload
-    def encode_document(self, arg0: Sequence[str | bytes], /) -> dict[str, float]:
+    def encode_document(self, tokens: Sequence[str | bytes], /) -> dict[str, float]:
         """The document vector of a list of str (or bytes) tokens.
 
         Each distinct token weighs c / (K + c), c being its count in the list
@@ -71,10 +71,10 @@ class BM25:
         yet raises RuntimeError ("BM25 has not been initialized").
         """
     @overload
-    def encode_document(self, arg0: Sequence[int], /) -> dict[int, float]:
+    def encode_document(self, tokens: Sequence[int], /) -> dict[int, float]:
         """The document vector of a list of int token ids, ids ascending."""
     @overload
-    def encode_query(self, arg0: Sequence[str | bytes], /) -> dict[str, float]:
+    def encode_query(self, tokens: Sequence[str | bytes], /) -> dict[str, float]:
         """The query vector of a list of str (or bytes) tokens.
 
         Each distinct token weighs ln((documents + 1) / (n + 0.5)), n being its
@@ -84,7 +84,7 @@ class BM25:
         RuntimeError ("BM25 has not been initialized").
         """
     @overload
-    def encode_query(self, arg0: Sequence[int], /) -> dict[int, float]:
+    def encode_query(self, tokens: Sequence[int], /) -> dict[int, float]:
         """The query vector of a list of int token ids, ids ascending."""
 
 class Jieba:
@@ -204,26 +204,48 @@ class Jieba:
         """
 
 class SparseEncoder:
-    """The compiled part of razoduviva.SparseEncoder: a segmenter, token settings
+    """The compiled base of razoduviva.SparseEncoder: a segmenter, token settings
     and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
     """
 
-    def __init__(self, jieba: Jieba, mode: str, hmm: bool, filter: str, model: BM25) -> None: ...
-    def fit(self, texts: Iterable[str | bytes | bytearray], threads: int | None) -> None:
-        """Trains the model on every text of an iterable that gives a token, in batches."""
-    def encode(
-        self, texts: Iterable[str | bytes | bytearray], kind: str, format: str, threads: int | None
-    ) -> Any:
-        """One vector per text: a list of dicts for 'indices' and 'dict', (indptr, indices, data) as bytearrays of int64, int64 and float64 for 'csr'."""
+    def __init__(
+        self,
+        jieba: Jieba,
+        mode: Literal["default", "search", "full"],
+        hmm: bool,
+        stop_words: bool,
+        keep_space: bool | None,
+        model: BM25,
+        threads: int | None,
+    ) -> None: ...
     def tokens(self, text: str | bytes | bytearray) -> list[str]:
-        """The tokens of one text."""
+        """The tokens of one text, as fit and the encoders count them."""
     @property
-    def model(self) -> BM25: ...
+    def jieba(self) -> Jieba:
+        """The segmenter."""
     @property
-    def hmm(self) -> bool: ...
+    def model(self) -> BM25:
+        """The BM25 model inside: its statistics are the encoder's."""
     @property
-    def filter(self) -> str: ...
+    def mode(self) -> Literal["default", "search", "full"]:
+        """The cut mode of the tokens: 'default', 'search' or 'full'."""
     @property
-    def b(self) -> float: ...
+    def hmm(self) -> bool:
+        """Whether the cut re-cuts words outside the dictionary with the HMM."""
     @property
-    def k1(self) -> float: ...
+    def stop_words(self) -> bool:
+        """Whether stop words and punctuation words are left out."""
+    @property
+    def keep_space(self) -> bool:
+        """Whether words of white space are tokens."""
+    @property
+    def b(self) -> float:
+        """The model's length normalisation."""
+    @property
+    def k1(self) -> float:
+        """The model's term-frequency saturation."""
+    @property
+    def threads(self) -> int | None:
+        """The threads of every batch call: None for every core."""
+    @threads.setter
+    def threads(self, value: int | None) -> None: ...

@@ -575,11 +575,12 @@ def _output_path(path):
 
 
 def _encoder(args, model):
-    """The compiled encoder over `model` whose tokens are the words of the
-    cut in args.mode (with the HMM unless --no-hmm) less the words made only
-    of white space: the words `cut` prints."""
-    return razoduviva._core.SparseEncoder(_jieba(args), args.mode, not args.no_hmm, "space",
-                                          model)
+    """An encoder over `model` whose tokens are the words of the cut in
+    args.mode (with the HMM unless --no-hmm) less the words made only of
+    white space: the words `cut` prints."""
+    return razoduviva.SparseEncoder.from_model(
+        model, _jieba(args), mode=args.mode, hmm=not args.no_hmm, stop_words=False,
+        keep_space=False, threads=args.threads)
 
 
 # A line that gives no token: empty, or white space alone (every character
@@ -616,7 +617,7 @@ def cmd_train(args):
             # and file ends and every thread has work. It skips the lines
             # without tokens itself and trains in input order: the model
             # does not depend on the number of threads.
-            encoder.fit(texts(), args.threads)
+            encoder.fit(texts())
         else:
             train = model.train
             for line in texts():
@@ -685,12 +686,12 @@ def cmd_encode(args):
     if args.pretokenized:
         return _encode_pretokenized(args, model)
     encoder = _encoder(args, model)
-    kind = "query" if args.query else "document"
+    encode = encoder.encode_queries if args.query else encoder.encode_documents
     dumps = functools.partial(json.dumps, ensure_ascii=False)
 
     def vectors(texts):
         try:
-            return encoder.encode(texts, kind, args.format, args.threads)
+            return encode(texts, format=args.format)
         except RuntimeError as e:
             raise CliError("cannot encode with %s: %s" % (args.model, e)) from None
 

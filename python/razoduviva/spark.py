@@ -70,7 +70,8 @@ def _parts(encoder, model=None):
     """An encoder as the workers receive it: its segmenter's pickle apart, so
     that jobs with other models share one loaded segmenter."""
     return (pickle.dumps(encoder.jieba),
-            (encoder.mode, encoder.hmm, encoder.stop_words, encoder.b, encoder.k1),
+            (encoder.mode, encoder.hmm, encoder.stop_words, encoder.keep_space, encoder.b,
+             encoder.k1),
             pickle.dumps(model if model is not None else encoder.model))
 
 
@@ -85,14 +86,15 @@ def _worker_encoder(parts, fresh=False):
             jieba = pickle.loads(jieba_state)
             _segmenters.clear()  # one segmenter per worker at a time
             _segmenters[key] = jieba
-        mode, hmm, stop_words, b, k1 = settings
+        mode, hmm, stop_words, keep_space, b, k1 = settings
+        options = dict(mode=mode, hmm=hmm, stop_words=stop_words, keep_space=keep_space,
+                       threads=1)
         if fresh:
-            return SparseEncoder._from_parts(jieba, mode, hmm, stop_words, BM25(b=b, k1=k1), 1)
+            return SparseEncoder.from_model(BM25(b=b, k1=k1), jieba, **options)
         model_key = (key, hashlib.sha256(model_state).digest())
         encoder = _encoders.get(model_key)
         if encoder is None:
-            encoder = SparseEncoder._from_parts(jieba, mode, hmm, stop_words,
-                                                pickle.loads(model_state), 1)
+            encoder = SparseEncoder.from_model(pickle.loads(model_state), jieba, **options)
             _encoders.clear()
             _encoders[model_key] = encoder
         return encoder

@@ -20,8 +20,15 @@ same run:
              model);
   merge      see bench/bm25_bench.py --only merge.
 
+With --baseline-python PATH (an interpreter with an earlier razoduviva
+installed, say a venv built from an older commit), it measures instead
+cut_many, fit and encode_documents ("indices", "dict" and "csr") in both
+interpreters, the runs alternating, best of --passes each, and prints this
+build's speed over the baseline's.
+
 It asserts no time. Usage:
   python bench/corpus_bench.py [--mb 20] [--gen-mb 1000] [--only SECTION]
+  python bench/corpus_bench.py --baseline-python PATH [--mb 20] [--passes 5]
 Run it with the interpreter that has razoduviva installed.
 """
 
@@ -180,6 +187,55 @@ def bench_memory(lines, megabytes):
     print("  peak %.0f MB: %.0f MB above segmenter and model" % (peak, peak - after))
 
 
+# One pass of the batch calls, in a child interpreter: seconds per call.
+AGAINST = r"""
+import json, sys, time
+import razoduviva
+sentences = json.load(open(sys.argv[1], encoding="utf-8"))
+jieba = razoduviva.Jieba()
+encoder = razoduviva.SparseEncoder(jieba, threads=2).fit(sentences)
+calls = {
+    "cut_many, 1 thread": lambda: jieba.cut_many(sentences, threads=1),
+    "cut_many, 2 threads": lambda: jieba.cut_many(sentences, threads=2),
+    "fit, 1 thread": lambda: razoduviva.SparseEncoder(jieba, threads=1).fit(sentences),
+    "fit, 2 threads": lambda: razoduviva.SparseEncoder(jieba, threads=2).fit(sentences),
+    "encode indices, 2 threads": lambda: encoder.encode_documents(sentences),
+    "encode dict, 2 threads": lambda: encoder.encode_documents(sentences, format="dict"),
+    "encode csr, 2 threads": lambda: encoder.encode_documents(sentences, format="csr"),
+}
+out = {}
+for name, call in calls.items():
+    t = time.perf_counter()
+    call()
+    out[name] = time.perf_counter() - t
+print(json.dumps(out))
+"""
+
+
+def bench_against(baseline_python, sentences, size, passes):
+    import json
+    import tempfile
+
+    with tempfile.NamedTemporaryFile("w", suffix=".json", encoding="utf-8", delete=False) as f:
+        json.dump(sentences, f, ensure_ascii=False)
+    best_of = {}
+    try:
+        for _ in range(passes):
+            for python in (baseline_python, sys.executable):
+                out = subprocess.run([python, "-c", AGAINST, f.name], check=True,
+                                     capture_output=True, text=True).stdout
+                for name, seconds in json.loads(out).items():
+                    key = (python, name)
+                    best_of[key] = min(best_of.get(key, float("inf")), seconds)
+    finally:
+        os.unlink(f.name)
+    print("== this build against %s, best of %d, alternating" % (baseline_python, passes))
+    for python, name in [k for k in best_of if k[0] == sys.executable]:
+        old, new = best_of[(baseline_python, name)], best_of[(python, name)]
+        print("  %-26s %6.1f MB/s against %6.1f   ratio %.3f"
+              % (name, rate(size, new), rate(size, old), old / new))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--source", help="the shared data folder (default: found beside the repository)")
@@ -188,6 +244,8 @@ def main():
                         help="megabytes the memory section streams (default 1000)")
     parser.add_argument("--passes", type=int, default=3, help="best of N (default 3)")
     parser.add_argument("--only", choices=("per-call", "cut_many", "fit", "encode", "memory"))
+    parser.add_argument("--baseline-python", metavar="PATH",
+                        help="compare the batch calls with the razoduviva of this interpreter")
     args = parser.parse_args()
 
     import razoduviva
@@ -197,6 +255,9 @@ def main():
     size = sum(len(s.encode("utf-8")) for s in sentences)
     print("razoduviva %s; %.1f MB of text; load average %.2f %.2f %.2f"
           % ((razoduviva.__version__, size / 1e6) + os.getloadavg()))
+    if args.baseline_python:
+        bench_against(args.baseline_python, sentences, size, args.passes)
+        return
     jieba = razoduviva.Jieba()
     loop = None
     if args.only in (None, "per-call", "cut_many"):

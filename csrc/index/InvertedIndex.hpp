@@ -1,0 +1,176 @@
+// An in-process inverted index over sparse vectors with 32-bit token ids
+// (the encoder's hashed vectors): documents with caller-chosen 64-bit ids,
+// searched for the k best by dot product, saved to and loaded from one
+// file.
+//
+// Documents: Add takes a batch of rows (SparseRows) and their ids. A row's
+// entries may come in any order; the weights of a repeated token add up.
+// Weights are stored as float; the scores use them widened to double. An
+// id already held, or given twice in a batch, is refused (to replace a
+// document, Remove it and Add it again). Remove marks documents removed:
+// they leave every result at once, and their space is given back when
+// segments merge and when the index is saved.
+//
+// Search(query, k) gives the k best hits, best first: a hit is a document
+// sharing at least one token with the query (zero weights count), its score
+// the sum of query weight x stored weight over the shared tokens, added in
+// ascending token order (see SegmentSearch.hpp); ties go to the smaller id.
+// Query weights may be negative, so scores may be too, and a hit may score
+// 0. The pruned mode (MaxScore with block maxima) gives exactly the hits,
+// scores and order of the exhaustive one.
+//
+// Storage: segments, each a run of consecutive ordinals (Segment.hpp). Add
+// builds one from its batch and merges the newest segments while the last is
+// at least half the size of the one before, so that a document is copied
+// O(log n) times and a search visits O(log n) segments. A loaded file is
+// one segment, mapped or in memory; a mapped one is never copied (Add puts
+// new documents in segments beside it). Save and Serialize write one
+// segment without the removed documents.
+//
+// Memory and file: 8 bytes per (document, token) pair (a u32 ordinal and a
+// float weight), plus 12 bytes per block of 64 postings of a term, 28 bytes
+// per term of each segment (plus about 4 for finding it), and 12 bytes per
+// document (id and id order), plus one bit per document once any is
+// removed.
+//
+// Thread-safety: the const members only read, so any number of threads may
+// search (and save, serialize, list ids) at once. Add, Remove, set_blob and
+// assignment change the index and must not overlap any other call on it;
+// the binding serialises them under the interpreter lock, as it does
+// BM25::pin. SearchMany runs its own threads, which live for the call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/Segment.hpp"
+#include "index/SegmentSearch.hpp"
+#include "index/SparseRows.hpp"
+#include "index/TopK.hpp"
+
+namespace kelp::typing::text::index {
+
+enum class SearchMode {
+  kPruned,      // MaxScore with block maxima
+  kExhaustive,  // every posting of the query's tokens
+};
+
+// The hits of consecutive queries: those of query q are [ends[q - 1],
+// ends[q]) of ids and scores (from 0 for the first), best first.
+struct SearchResults {
+  std::vector<std::int64_t> ids;
+  std::vector<double> scores;
+  std::vector<std::size_t> ends;
+};
+
+struct IndexStats {
+  std::size_t documents = 0;  // held, removed ones excluded
+  std::size_t removed = 0;    // removed but still taking an ordinal
+  std::size_t segments = 0;
+  std::size_t terms = 0;      // summed over segments
+  std::size_t postings = 0;   // (document, token) pairs, removed ones' included
+  std::size_t blocks = 0;
+  std::size_t held_bytes = 0;    // memory the index holds, mapped files excluded
+  std::size_t mapped_bytes = 0;  // bytes of mapped files
+};
+
+class InvertedIndex {
+ public:
+  using Scratch = SegmentSearch::Scratch;
+
+  // Postings per block, for the segments it builds.
+  static constexpr std::uint32_t kBlockSize = 64;
+  // Documents an index can number, removed ones included until it is saved
+  // and loaded again.
+  static constexpr std::size_t kMaxDocuments = kNoDocument - 1;
+
+  InvertedIndex();
+  ~InvertedIndex();
+  InvertedIndex(InvertedIndex&&) noexcept;
+  InvertedIndex& operator=(InvertedIndex&&) noexcept;
+  // Segments are shared immutable parts, but the removed set and the blob
+  // are not: no implicit copies of what may be gigabytes.
+  InvertedIndex(const InvertedIndex&) = delete;
+  InvertedIndex& operator=(const InvertedIndex&) = delete;
+
+  // Adds documents.rows documents, row r with id ids[r]. All or nothing:
+  // throws std::invalid_argument, changing nothing, for an id held or given
+  // twice ("document id 42 is already in the index", "... is given twice"),
+  // a weight that is not finite or beyond the float range, a row that ends
+  // before it starts; std::length_error past kMaxDocuments.
+  void Add(const SparseRows& documents, const std::int64_t* ids);
+
+  // Removes the documents with ids[0, count) that are held; ids that are
+  // not are ignored. Returns how many were removed.
+  std::size_t Remove(const std::int64_t* ids, std::size_t count);
+
+  bool Contains(std::int64_t id) const;
+  // Documents held.
+  std::size_t size() const noexcept { return ordinals_ - removed_count_; }
+  // Their ids, in the order they were added (a loaded file's first).
+  std::vector<std::int64_t> Ids() const;
+
+  // The k best hits of the query (tokens[i], weights[i]) for i < size, best
+  // first, into `out` (cleared first); tokens in any order, the weights of a
+  // repeated token added. Throws std::invalid_argument for a weight that is
+  // not finite or of magnitude above 1e250. Allocates nothing once `scratch`
+  // and `out` have grown.
+  void Search(const std::uint32_t* tokens, const double* weights, std::size_t size, std::size_t k,
+              SearchMode mode, Scratch& scratch, std::vector<Hit>& out) const;
+  std::vector<Hit> Search(const std::uint32_t* tokens, const double* weights, std::size_t size,
+                          std::size_t k, SearchMode mode = SearchMode::kPruned) const;
+
+  // Search for each row of `queries`, on `threads` threads (0: every core
+  // the process may use); the same hits as one by one. A bad query throws
+  // std::invalid_argument "query <row>: ..." for the first one in order.
+  SearchResults SearchMany(const SparseRows& queries, std::size_t k, std::size_t threads,
+                           SearchMode mode = SearchMode::kPruned) const;
+
+  // Writes the index file (IndexFile.hpp) at `path` whole or not at all
+  // (AtomicFile.hpp). Throws limonp::FileError.
+  void Save(const std::string& path) const;
+  // The bytes Save writes.
+  std::string Serialize() const;
+
+  // The index of the file at `path`: mapped (`mmap`) or read into memory.
+  // Every byte is checked first. Throws limonp::FileError when the file
+  // cannot be read and limonp::StateError (a std::invalid_argument) when it
+  // is not a sound index file (see IndexFile::Read).
+  static InvertedIndex Load(const std::string& path, bool mmap);
+  // The index of bytes that Serialize gave (copied).
+  static InvertedIndex Deserialize(std::string_view bytes);
+
+  // The caller's bytes, kept in the file as they are (an encoder's file).
+  const std::string& blob() const noexcept { return blob_; }
+  void set_blob(std::string blob) noexcept { blob_ = std::move(blob); }
+
+  IndexStats Stats() const;
+
+ private:
+  // The ordinal of the held document `id`, or kNoDocument.
+  std::uint32_t Find(std::int64_t id) const;
+  bool IsRemoved(std::uint32_t doc) const noexcept {
+    return removed_count_ != 0 && ((removed_[doc >> 6] >> (doc & 63)) & 1) != 0;
+  }
+  // Throws unless every id of the batch is new and given once.
+  void CheckNewIds(const std::int64_t* ids, std::size_t count) const;
+  void MergeNewest();
+  // One segment holding every held document, ordinals from 0.
+  std::shared_ptr<const Segment> Compacted() const;
+  static InvertedIndex FromFile(std::shared_ptr<const void> storage, const char* data,
+                                std::size_t size, bool mapped, const std::string& where);
+
+  std::vector<std::shared_ptr<const Segment>> segments_;
+  // By segment: how many removed documents it still holds postings of.
+  std::vector<std::size_t> stale_;
+  std::size_t ordinals_ = 0;  // documents numbered, removed ones included
+  std::vector<std::uint64_t> removed_;  // a bit per ordinal; empty until a removal
+  std::size_t removed_count_ = 0;
+  std::string blob_;
+};
+
+}  // namespace kelp::typing::text::index

@@ -118,8 +118,8 @@ TEST_F(HMMSegmentTest, AsciiRules) {
       {"x,y/z\r\x01", {"x", ",", "y", "/", "z", "\r", "\x01"}},
       {".5", {".", "5"}},
       {"A9z", {"A9z"}},
-      // Fullwidth letters and digits go to the decoder (unknown: one word each).
-      {"\xEF\xBC\xA1\xEF\xBC\x91", {"\xEF\xBC\xA1", "\xEF\xBC\x91"}},
+      // Fullwidth letters and digits are Latin letters and digits.
+      {"\xEF\xBC\xA1\xEF\xBC\x91", {"\xEF\xBC\xA1\xEF\xBC\x91"}},
       // Decoding never spans an ASCII token.
       {kX + "a" + kY, {kX, "a", kY}},
       {kX + kY + "42" + kX + kY, {kX + kY, "42", kX + kY}},
@@ -130,6 +130,55 @@ TEST_F(HMMSegmentTest, AsciiRules) {
   for (const auto& c : cases) {
     EXPECT_EQ(Cut(model, c.sentence), c.words) << c.sentence;
   }
+}
+
+TEST_F(HMMSegmentTest, LettersOfAlphabetsStayWhole) {
+  HMMModel model(Write(WorkedExampleModel("-2.5")));
+  const struct {
+    const char* name;
+    std::string sentence;
+    Strings words;
+  } cases[] = {
+      {"latin with diacritics", "Müller在café喝咖啡，naïve",
+       {"Müller", "在", "café", "喝", "咖", "啡", "，", "naïve"}},
+      {"greek", "Αθήνα καλημέρα", {"Αθήνα", " ", "καλημέρα"}},
+      {"cyrillic", "Москва2024", {"Москва2024"}},
+      {"hangul", "서울특별시" + kX, {"서울특별시", kX}},
+      {"hangul jamo", "\xE1\x84\x80\xE1\x85\xA1", {"\xE1\x84\x80\xE1\x85\xA1"}},
+      {"arabic", "مرحبا بك", {"مرحبا", " ", "بك"}},
+      {"devanagari with vowel signs", "हिन्दी", {"हिन्दी"}},
+      {"full-width", "ＡＢＣ１２３", {"ＡＢＣ１２３"}},
+      {"ascii and other latin letters", "Müller2", {"Müller2"}},
+      {"a change of script ends a word", "abcабвαβγ", {"abc", "абв", "αβγ"}},
+      {"full-width and ascii are one script", "ＡＢcd", {"ＡＢcd"}},
+      {"digits of any script inside a word", "Straße٣３", {"Straße٣３"}},
+      {"combining marks after a letter", "e\xCC\x81te\xCC\x81", {"e\xCC\x81te\xCC\x81"}},
+      {"a mark after no letter goes to the decoder", "\xCC\x81" + kX, {"\xCC\x81", kX}},
+      {"a mark after a digit run is not part of it", "1\xCC\x81", {"1", "\xCC\x81"}},
+      {"full-width digit run", "２００８年", {"２００８", "年"}},
+      {"full stops in a full-width digit run", "１.５", {"１.５"}},
+      {"digits start no letter word", "３ab", {"３", "ab"}},
+      {"arabic-indic digits", "١٢٣", {"١٢٣"}},
+      {"modifier letters are latin", "kʰa", {"kʰa"}},
+      // Scripts without spaces between words stay with the decoder.
+      {"kana", "\xE3\x81\x8B\xE3\x81\xAA", {"\xE3\x81\x8B", "\xE3\x81\xAA"}},
+      {"thai", "\xE0\xB8\x81\xE0\xB8\x82", {"\xE0\xB8\x81", "\xE0\xB8\x82"}},
+      {"iteration mark", kX + "\xE3\x80\x85", {kX, "\xE3\x80\x85"}},
+      {"mathematical letters", "\xF0\x9D\x90\x80\xF0\x9D\x90\x81",
+       {"\xF0\x9D\x90\x80", "\xF0\x9D\x90\x81"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Cut(model, c.sentence), c.words) << c.name;
+  }
+}
+
+TEST_F(HMMSegmentTest, HanAndAsciiCutAsBefore) {
+  HMMModel model(Write(WorkedExampleModel("-2.5")));
+  // A word of other letters ends the decoder's stretch as an ASCII word does.
+  EXPECT_EQ(Cut(model, kX + kY + "é" + kX + kY), (Strings{kX + kY, "é", kX + kY}));
+  EXPECT_EQ(Cut(model, kX + kY + "e" + kX + kY), (Strings{kX + kY, "e", kX + kY}));
+  // Han punctuation and ideographs alike go to the decoder.
+  EXPECT_EQ(Cut(model, kX + "\xEF\xBC\x8C" + kY), (Strings{kX, "\xEF\xBC\x8C", kY}));
 }
 
 // The decoder as plainly as it can be written: tables indexed

@@ -1,16 +1,31 @@
-// Segmentation without a dictionary: fixed rules for ASCII, Viterbi decoding
-// over the four-state HMM for everything else.
+// Segmentation without a dictionary: fixed rules for the letters and digits
+// of alphabets written with spaces between words, Viterbi decoding over the
+// four-state HMM for everything else.
 //
-// ASCII rules: a run of letters and digits that starts with a letter is one
-// word; a run of digits and full stops that starts with a digit is one word;
-// every other ASCII character is a word by itself. Each stretch of non-ASCII
-// runes between ASCII tokens is decoded on its own, and a word ends at every
-// rune labelled E or S.
+// Rules (RuneScripts.hpp classes the runes):
+// - a run that starts with a letter of such an alphabet (Latin, with ASCII,
+//   accented and full-width letters alike; Greek, Cyrillic, Armenian,
+//   Georgian, Hebrew, Arabic, the Indic scripts, Hangul, Ethiopic and the
+//   like) and goes on over letters of the same script, decimal digits of
+//   any script and combining marks is one word: "Müller2", "naïve",
+//   "Москва", "서울", "ＡＢＣ１２３"; a change of script ends it ("abc" and
+//   "абв" in "abcабв");
+// - a run of decimal digits (ASCII, full-width or any other) and ASCII full
+//   stops that starts with a digit is one word ("3.14", "２００８");
+// - every other ASCII character is a word by itself;
+// - everything else (Han, kana, Thai and other scripts written without
+//   spaces, punctuation beyond ASCII, symbols, a mark that follows no
+//   letter) is decoded by the HMM, each stretch between two rule-made words
+//   on its own, and a word ends at every rune labelled E or S.
+// On text of ASCII and Han alone these are the rules for ASCII letters and
+// digits that the segmenter has always had.
 //
 // Cost: linear in the run length, 16 transition evaluations per rune. The
 // decoder keeps the scores of two positions only and four one-byte back
 // pointers per rune (on the stack for short stretches, the common case
-// inside the mixed cut), so a long stretch costs 5 bytes per rune.
+// inside the mixed cut), so a long stretch costs 5 bytes per rune. A rune
+// of U+0080 and above outside U+3400..U+9FFF costs a binary search to
+// class.
 //
 // The model is borrowed and must outlive the segmenter. Every cut is const
 // and keeps its working state in the call: one segmenter serves any number
@@ -26,6 +41,7 @@
 
 #include "tokenizer/jieba/Constants.hpp"
 #include "tokenizer/jieba/HMMModel.hpp"
+#include "tokenizer/jieba/RuneScripts.hpp"
 #include "tokenizer/jieba/SegmentBase.hpp"
 #include "tokenizer/jieba/Unicode.hpp"
 
@@ -85,20 +101,26 @@ class HMMSegment : public SegmentBase {
     const RuneStr* pending = begin;
     const RuneStr* cursor = begin;
     while (cursor != end) {
-      if (cursor->rune >= 0x80) {
-        ++cursor;
+      const RuneClass kind = ClassifyRune(cursor->rune);
+      if (cursor->rune >= 0x80 && !kind.IsLetter() && !kind.IsDigit()) {
+        ++cursor;  // for the decoder
         continue;
       }
       if (pending != cursor) {
         InternalCut(pending, cursor, ranges);
       }
       const RuneStr* token_end = cursor + 1;
-      if (IsAsciiLetter(cursor->rune)) {
-        while (token_end != end && (IsAsciiLetter(token_end->rune) || IsAsciiDigit(token_end->rune))) {
+      if (kind.IsLetter()) {
+        while (token_end != end) {
+          const RuneClass next = ClassifyRune(token_end->rune);
+          if (next != kind && !next.IsDigit() && !next.IsMark()) {
+            break;
+          }
           ++token_end;
         }
-      } else if (IsAsciiDigit(cursor->rune)) {
-        while (token_end != end && (IsAsciiDigit(token_end->rune) || token_end->rune == '.')) {
+      } else if (kind.IsDigit()) {
+        while (token_end != end &&
+               (token_end->rune == '.' || ClassifyRune(token_end->rune).IsDigit())) {
           ++token_end;
         }
       }
@@ -145,9 +167,6 @@ class HMMSegment : public SegmentBase {
  private:
   // Runs up to this many runes decode without touching the heap.
   static constexpr size_t kLocalRunes = 64;
-
-  static bool IsAsciiLetter(Rune r) noexcept { return (r >= 'a' && r <= 'z') || (r >= 'A' && r <= 'Z'); }
-  static bool IsAsciiDigit(Rune r) noexcept { return r >= '0' && r <= '9'; }
 
   // Viterbi over n >= 1 runes; writes the state of each rune to `states`.
   //

@@ -116,6 +116,8 @@ def write_sources(root):
         "ngram,freq\n" + "".join("%s,%d\n" % row for row in NGRAMS))
     put("google-books-ngram-zh/more/1grams_chinese_simplified_1b_with_pos.csv",
         "ngram,freq\n" + "".join("%s,%d\n" % row for row in NGRAMS_POS))
+    put("google-books-ngram-zh/1grams_chinese_simplified.csv",
+        "ngram,freq,cumshare,en\n" + "".join("%s,%d,0,x\n" % row for row in NGRAMS))
     put("cc-cedict/cedict_ts.u8", "# CC-CEDICT\n" + "".join(
         "%s %s [x] /%s/\n" % row for row in CEDICT))
     put("chinese-open-wordnet/wn-data-cmn.tab", "# COW\tcmn\n" + "".join(
@@ -342,6 +344,25 @@ def test_idf_is_log_documents_over_document_frequency(built):
 def test_stop_words_once_each_in_order(built):
     data = Path(built["full"]["stop_words"]).read_bytes().decode("utf-8")
     assert data == "的\n是\n了\n"
+
+
+def test_traditional_stop_words_follow_the_list():
+    cedict = [("這個", "这个", []), ("個", "个", []), ("箇", "个", []), ("個", "个", []),
+              ("的", "的", []), ("了", "了", []), ("瞭", "了", []), ("沒有", "没有", [])]
+    t2s = {"這": "这", "們": "们", "沒": "没", "個": "个", "瞭": "了", "麼": "么", "麽": "么"}
+    words = ["这个", "个", "的", "我们", "没有", "这么", "为了", "除了", "這個"]
+    assert bd.traditional_stop_words(words, cedict, t2s) == [
+        "個", "箇",  # 个: every traditional headword, once each, in file order
+        "我們",      # not in CC-CEDICT: converted character by character
+        "沒有",
+        # 这个: 這個 is in the list already; 的: written alike; 这么: 么 has
+        # two forms; 为了 and 除了: 了 also stays 了 in traditional script
+    ]
+
+
+def test_stop_words_file_adds_the_traditional_forms(sources, tmp_path, monkeypatch):
+    monkeypatch.setattr(bd, "read_stop_words", lambda root: ["经济", "开车", "的"])
+    assert bd.build_stop_words(str(sources)) == ["经济", "开车", "的", "經濟", "開車"]
 
 
 # ---------------------------------------------------------------------------

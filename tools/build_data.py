@@ -7,7 +7,7 @@ them) and writes five files into the package:
   dict.txt        main dictionary, one "word frequency tag" line per word
   hmm_model.txt   B/E/M/S start, transition and emission log-probabilities
   idf.txt         one "word idf" line per word
-  stop_words.txt  one stop word per line
+  stop_words.txt  one stop word per line, in simplified and traditional script
   sample.txt      a few hundred GSDSimp train sentences, one per line, for
                   `python -m razoduviva demo`
 
@@ -75,6 +75,16 @@ Traditional script
     character) are added with the frequency of their simplified word, and
     traditional characters share the emission counts of their simplified
     character.
+
+Stop words
+  * The stopwords-iso list (simplified), in its order, then the traditional
+    forms of its words that it does not hold yet, so that text cut without
+    folding traditional characters still loses its stop words: the
+    traditional headwords of the CC-CEDICT entries whose simplified
+    headword is the stop word; for a word CC-CEDICT does not list, the word
+    converted character by character with the inverse of the fold's
+    character table (tools/t2s_table.py), when every character has at most
+    one traditional form.
 """
 
 import argparse
@@ -84,6 +94,9 @@ import math
 import os
 import sys
 import unicodedata
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import t2s_table  # noqa: E402  (tools/t2s_table.py)
 
 # ---------------------------------------------------------------------------
 # The recipe's constants.
@@ -345,6 +358,53 @@ def read_stop_words(root):
             seen.add(word)
             words.append(word)
     return words
+
+
+def traditional_stop_words(words, cedict, t2s):
+    """The traditional forms of the stop words `words` that `words` does
+    not hold, in the order of the words they come from.
+
+    `cedict`: [(traditional, simplified, senses)]; `t2s`: {traditional
+    character: simplified character}. A word that is a simplified headword
+    of CC-CEDICT takes the traditional headwords of its entries (none when
+    they are all written alike); any other word is converted character by
+    character, unless a character has several traditional forms (itself
+    among them when CC-CEDICT writes it unchanged in traditional script).
+    """
+    headwords = {}
+    for trad, simp, _ in cedict:
+        forms = headwords.setdefault(simp, [])
+        if trad != simp and trad not in forms:
+            forms.append(trad)
+    # A character's traditional forms; one that CC-CEDICT also writes
+    # unchanged in traditional script (了 beside 瞭) keeps itself as one.
+    inverse = collections.defaultdict(list)
+    for trad in sorted(t2s):
+        inverse[t2s[trad]].append(trad)
+    for trad, simp, _ in cedict:
+        if trad == simp and len(simp) == 1 and simp in inverse and simp not in inverse[simp]:
+            inverse[simp].append(simp)
+    seen = set(words)
+    added = []
+    for word in words:
+        forms = headwords.get(word)
+        if forms is None:
+            chars = [inverse.get(ch, [ch]) for ch in word]
+            forms = ["".join(c[0] for c in chars)] if all(len(c) == 1 for c in chars) else []
+        for form in forms:
+            if form not in seen:
+                seen.add(form)
+                added.append(form)
+    return added
+
+
+def build_stop_words(root, cedict=None):
+    """The stop words: the stopwords-iso list and the traditional forms."""
+    words = read_stop_words(root)
+    if cedict is None:
+        cedict = read_cedict(root)
+    t2s, _ = t2s_table.t2s_table(root)
+    return words + traditional_stop_words(words, cedict, t2s)
 
 
 def read_sources(root):
@@ -972,7 +1032,8 @@ def build(root, out, variant="full"):
     write_dictionary(paths["dict"], scale_frequencies(entries))
     write_hmm(paths["hmm"], model, "Built by tools/build_data.py (%s)." % variant)
     write_idf(paths["idf"], build_idf(thuocl))
-    write_stop_words(paths["stop_words"], read_stop_words(root))
+    write_stop_words(paths["stop_words"],
+                     build_stop_words(root, sources["cedict"] if sources else None))
     write_sample(paths["sample"], build_sample(root))
     return paths
 

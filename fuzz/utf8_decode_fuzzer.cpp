@@ -2,8 +2,10 @@
 //
 // Properties:
 // - it never reads outside the text (the input buffer is exactly its size);
-// - it succeeds exactly when a plain reading of the decoding rules does,
-//   with the same code points;
+// - it succeeds exactly when a small strict reference decoder does (the
+//   lead byte gives the length, every following byte must be 10xxxxxx, the
+//   value must need that length, be at most U+10FFFF and not a surrogate),
+//   with the same code points, and IsValidUtf8 gives the same verdict;
 // - on success the records tile the text: byte offsets start at 0 and each
 //   follows the previous record's end, lengths are 1 to 4, rune offsets
 //   count up from 0, every rune length is 1; on failure both outputs are
@@ -23,8 +25,7 @@ using namespace kelp::typing::text::jieba;
 
 namespace {
 
-// The decoding rules, read straight: the lead byte says how many bytes the
-// rune takes; the bytes after it give their low six bits.
+// Strict UTF-8, read straight from its definition.
 bool Reference(const unsigned char* s, std::size_t len, std::vector<Rune>& runes,
                std::vector<std::size_t>& lengths) {
   for (std::size_t i = 0; i < len;) {
@@ -34,13 +35,13 @@ bool Reference(const unsigned char* s, std::size_t len, std::vector<Rune>& runes
     if (b0 < 0x80) {
       n = 1;
       value = b0;
-    } else if (b0 <= 0xDF) {
+    } else if ((b0 & 0xE0) == 0xC0) {
       n = 2;
       value = b0 & 0x1F;
-    } else if (b0 <= 0xEF) {
+    } else if ((b0 & 0xF0) == 0xE0) {
       n = 3;
       value = b0 & 0x0F;
-    } else if (b0 <= 0xF7) {
+    } else if ((b0 & 0xF8) == 0xF0) {
       n = 4;
       value = b0 & 0x07;
     } else {
@@ -50,7 +51,14 @@ bool Reference(const unsigned char* s, std::size_t len, std::vector<Rune>& runes
       return false;
     }
     for (std::size_t k = 1; k < n; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) {
+        return false;
+      }
       value = (value << 6) | (s[i + k] & 0x3F);
+    }
+    const std::size_t shortest = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+    if (n != shortest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      return false;
     }
     runes.push_back(value);
     lengths.push_back(n);
@@ -77,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool expected_ok = Reference(data, size, expected, lengths);
   fuzz::Check(ok == expected_ok, "the decoder and the rules disagree on success", view);
   fuzz::Check(ok_runes == ok, "the two decoders disagree on success", view);
+  fuzz::Check(IsValidUtf8(text, size) == ok, "IsValidUtf8 and the decoder disagree", view);
   if (!ok) {
     fuzz::Check(records.empty() && runes.empty(), "a failed decode left output", view);
     return 0;

@@ -21,11 +21,13 @@ void CutBatch(const jieba::Jieba& jieba, const std::string_view* texts, size_t c
     CutChunk& chunk = chunks[k];
     chunk.texts = ranges[k];
     chunk.ends.reserve(ranges[k].size());
+    std::vector<std::string_view> valid;
+    ValidTexts(texts, ranges[k], 0, valid);
     std::vector<jieba::WordSpan> spans;
-    for (size_t t = ranges[k].first; t < ranges[k].last; ++t) {
-      jieba.Cut(mode, texts[t], spans, hmm);
+    for (const std::string_view text : valid) {
+      jieba.Cut(mode, text, spans, hmm);
       chunk.spans.insert(chunk.spans.end(), spans.begin(), spans.end());
-      HashWords(texts[t], spans, chunk.hashes);
+      HashWords(text, spans, chunk.hashes);
       chunk.ends.push_back(chunk.spans.size());
     }
   });

@@ -7,7 +7,8 @@ namespace kelp::typing::text::batch {
 
 namespace {
 
-// Runs encode(range, chunk, scratch) on every chunk of the batch and hands
+// Runs encode(texts, chunk, scratch) on every chunk of the batch, `texts`
+// being the chunk's texts with those that are not UTF-8 emptied, and hands
 // each finished chunk to take(chunk), in order.
 template <typename Chunk, typename Encode, typename Take>
 void RunChunks(const std::string_view* texts, size_t count, size_t threads, Encode&& encode,
@@ -15,10 +16,12 @@ void RunChunks(const std::string_view* texts, size_t count, size_t threads, Enco
   const std::vector<ChunkRange> ranges = SplitIntoChunks(texts, count);
   const size_t thread_count = ResolveThreads(threads);
   std::vector<SparseEncoder::Scratch> scratch(thread_count);
+  std::vector<std::vector<std::string_view>> valid(thread_count);
   std::vector<Chunk> chunks(ranges.size());
   OrderedChunks runner(ranges.size(), thread_count, [&](size_t k, size_t thread) {
     chunks[k].texts = ranges[k];
-    encode(ranges[k], chunks[k], scratch[thread]);
+    ValidTexts(texts, ranges[k], 0, valid[thread]);
+    encode(valid[thread].data(), chunks[k], scratch[thread]);
   });
   size_t k;
   while (runner.Next(k)) {
@@ -33,8 +36,8 @@ void EncodeBatch(const SparseEncoder& encoder, const std::string_view* texts, si
                  VectorKind kind, size_t threads, const std::function<void(HashedChunk&)>& take) {
   RunChunks<HashedChunk>(
       texts, count, threads,
-      [&](const ChunkRange& range, HashedChunk& chunk, SparseEncoder::Scratch& scratch) {
-        encoder.EncodeHashed(texts + range.first, range.size(), kind, chunk.vectors, scratch);
+      [&](const std::string_view* valid, HashedChunk& chunk, SparseEncoder::Scratch& scratch) {
+        encoder.EncodeHashed(valid, chunk.texts.size(), kind, chunk.vectors, scratch);
       },
       take);
 }
@@ -44,11 +47,11 @@ void EncodeWordsBatch(const SparseEncoder& encoder, const std::string_view* text
                       const std::function<void(WordChunk&)>& take) {
   RunChunks<WordChunk>(
       texts, count, threads,
-      [&](const ChunkRange& range, WordChunk& chunk, SparseEncoder::Scratch& scratch) {
-        encoder.EncodeWords(texts + range.first, range.size(), kind, chunk.vectors, scratch);
+      [&](const std::string_view* valid, WordChunk& chunk, SparseEncoder::Scratch& scratch) {
+        encoder.EncodeWords(valid, chunk.texts.size(), kind, chunk.vectors, scratch);
         size_t begin = 0;
-        for (size_t t = 0; t < range.size(); ++t) {
-          const std::string_view text = texts[range.first + t];
+        for (size_t t = 0; t < chunk.texts.size(); ++t) {
+          const std::string_view text = valid[t];
           for (size_t i = begin; i < chunk.vectors.ends[t]; ++i) {
             const jieba::WordSpan& token = chunk.vectors.tokens[i];
             chunk.hashes.push_back(limonp::Fnv1a(text.data() + token.byte_offset, token.byte_length));

@@ -1,6 +1,8 @@
 #include "batch/BatchPolicy.hpp"
 
 #include "batch/OrderedChunks.hpp"
+#include "tokenizer/jieba/Unicode.hpp"
+#include "tokenizer/limonp/Logging.hpp"
 
 namespace kelp::typing::text::batch {
 
@@ -18,6 +20,18 @@ std::vector<ChunkRange> SplitIntoChunks(const std::string_view* texts, size_t co
     bytes += texts[k].size();
   }
   return chunks;
+}
+
+void ValidTexts(const std::string_view* texts, ChunkRange range, size_t first_position,
+                std::vector<std::string_view>& out) {
+  out.assign(texts + range.first, texts + range.last);
+  for (size_t t = 0; t < out.size(); ++t) {
+    if (!jieba::IsValidUtf8(out[t])) {
+      LIMONP_LOG(limonp::LL_ERROR) << "item " << first_position + range.first + t
+                                   << " of the batch is not valid UTF-8: it counts as empty";
+      out[t] = std::string_view();
+    }
+  }
 }
 
 }  // namespace kelp::typing::text::batch

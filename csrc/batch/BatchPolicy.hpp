@@ -1,6 +1,9 @@
 // How the batch calls divide their work: the thread count, the chunks a
 // batch is cut into (the unit a thread works on at a time), and the size of
-// the batches a streaming fit reads.
+// the batches a streaming fit reads; and what they do with a text that is
+// not valid UTF-8: it counts as empty (no words, an empty vector, no
+// document), with one ERROR record that names its position, so that one bad
+// text never costs the rest of the batch.
 //
 // A chunk is about kChunkBytes of text or kChunkTexts texts, whichever
 // comes first: large enough that handing it over costs nothing next to its
@@ -38,5 +41,11 @@ size_t ResolveThreads(size_t requested);
 
 // Consecutive chunks covering texts [0, count), in order; none for none.
 std::vector<ChunkRange> SplitIntoChunks(const std::string_view* texts, size_t count);
+
+// Replaces `out` with the texts of `range`, each text that is not valid
+// UTF-8 replaced by an empty one after an ERROR record naming its position,
+// `first_position` plus its index in `texts`.
+void ValidTexts(const std::string_view* texts, ChunkRange range, size_t first_position,
+                std::vector<std::string_view>& out);
 
 }  // namespace kelp::typing::text::batch

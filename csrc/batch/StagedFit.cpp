@@ -14,8 +14,10 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
   BM25 staged(model.b(), model.k1());
   std::vector<std::unique_ptr<BM25>> locals(thread_count);
   std::vector<SparseEncoder::Scratch> scratch(thread_count);
+  std::vector<std::vector<std::string_view>> valid(thread_count);
   std::vector<std::string_view> batch;
   std::vector<std::string_view> next;
+  size_t position = 0;  // of the batch's first text in the source
   bool more = source.Next(kFitBatchBytes, kFitBatchTexts, batch);
   while (more) {
     const std::vector<ChunkRange> ranges = SplitIntoChunks(batch.data(), batch.size());
@@ -25,8 +27,8 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
       if (locals[thread] == nullptr) {
         locals[thread] = std::make_unique<BM25>(staged.b(), staged.k1());
       }
-      encoder.Train(batch.data() + ranges[k].first, ranges[k].size(), *locals[thread],
-                    scratch[thread]);
+      ValidTexts(batch.data(), ranges[k], position, valid[thread]);
+      encoder.Train(valid[thread].data(), ranges[k].size(), *locals[thread], scratch[thread]);
     });
     more = source.Next(kFitBatchBytes, kFitBatchTexts, next);
     size_t k;
@@ -38,6 +40,7 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
         local.reset();
       }
     }
+    position += batch.size();
     batch.swap(next);
   }
   return staged;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,9 +15,11 @@
 #include "batch/BatchPolicy.hpp"
 #include "batch/StagedFit.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
+#include "tokenizer/limonp/Logging.hpp"
 
 namespace batch = kelp::typing::text::batch;
 namespace jieba = kelp::typing::text::jieba;
+namespace limonp = kelp::typing::text::limonp;
 using kelp::typing::text::BM25;
 using kelp::typing::text::EncoderSettings;
 using kelp::typing::text::SparseEncoder;
@@ -196,6 +199,51 @@ TEST_F(BatchTest, FitCommitsAllOrNothing) {
   VectorSource empty(none);
   batch::Fit(fresh, empty, 2);
   EXPECT_EQ(fresh.model()->doc_count(), 0);
+}
+
+// The messages of the records a thread writes.
+class Messages : public limonp::LogSink {
+ public:
+  void Write(const Record& record) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    texts.emplace_back(record.message);
+  }
+  std::vector<std::string> texts;
+
+ private:
+  std::mutex mutex_;
+};
+
+// A text that is not UTF-8 counts as empty, with one record naming its
+// place in the batch (in the whole stream, for a fit); the rest of the
+// batch is as usual, on any number of threads.
+TEST_F(BatchTest, TextsThatAreNotUtf8CountAsEmpty) {
+  Strings texts = {kA + kB, "\xFF" + kA, kE + kF, "\xED\xA0\x80", kC};
+  const std::vector<std::string_view> views(texts.begin(), texts.end());
+  for (const size_t threads : {1u, 3u}) {
+    Messages messages;
+    const limonp::ScopedLogSink records(&messages);
+    std::vector<size_t> words;
+    batch::CutBatch(*facade_, views.data(), views.size(), jieba::CutMode::kDefault, true, threads,
+                    [&](batch::CutChunk& chunk) {
+                      size_t begin = 0;
+                      for (const size_t end : chunk.ends) {
+                        words.push_back(end - begin);
+                        begin = end;
+                      }
+                    });
+    EXPECT_EQ(words, (std::vector<size_t>{1, 0, 1, 0, 1}));
+    EXPECT_EQ(messages.texts, (std::vector<std::string>{
+                                  "item 1 of the batch is not valid UTF-8: it counts as empty",
+                                  "item 3 of the batch is not valid UTF-8: it counts as empty"}));
+  }
+  Messages messages;
+  const limonp::ScopedLogSink records(&messages);
+  const SparseEncoder encoder = Encoder();
+  VectorSource source(texts);
+  batch::Fit(encoder, source, 2);
+  EXPECT_EQ(encoder.model()->doc_count(), 2);  // A B and E F; C is a stop word
+  EXPECT_EQ(messages.texts.size(), 2u);
 }
 
 }  // namespace

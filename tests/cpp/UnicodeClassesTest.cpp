@@ -150,9 +150,8 @@ const WordCase kWordCases[] = {
     {"\xEF\xBC\x8C\xE3\x80", false, "，then a sequence cut short"},
     {"\xFF", false, "a byte that starts no sequence"},
     {"\xEF\xBC\x8C\xF8\x80\x80\x80\x80", false, "，then a five-byte lead"},
-    // The decoder does not check continuation bytes or overlong forms: the
-    // word is what the segmenter sees, here U+0020.
-    {"\xC0\xA0", true, "the overlong form of a space"},
+    // The decoder is strict: an overlong space is no space at all.
+    {"\xC0\xA0", false, "the overlong form of a space"},
 };
 
 TEST(UnicodeClassesTest, Words) {

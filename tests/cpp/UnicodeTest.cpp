@@ -39,11 +39,11 @@ const DecodeCase kDecodeCases[] = {
     {"mixed", "a\xE4\xB8\xAD", {{0x61, 0, 1, 0, 1}, {0x4E2D, 1, 3, 1, 1}}},
     {"four bytes", "\xF0\x9F\x98\x80", {{0x1F600, 0, 4, 0, 1}}},
     {"two bytes", "\xC3\xA9!", {{0xE9, 0, 2, 0, 1}, {0x21, 2, 1, 1, 1}}},
-    // Lenient forms are taken as computed.
-    {"continuation as lead", "\x80\x41", {{0x01, 0, 2, 0, 1}}},
-    {"overlong zero", std::string("\xC0\x80", 2), {{0x00, 0, 2, 0, 1}}},
-    {"surrogate", "\xED\xA0\x80", {{0xD800, 0, 3, 0, 1}}},
-    {"above U+10FFFF", "\xF7\xBF\xBF\xBF", {{0x1FFFFF, 0, 4, 0, 1}}},
+    // The edges of strict UTF-8 that still decode.
+    {"last before surrogates", "\xED\x9F\xBF", {{0xD7FF, 0, 3, 0, 1}}},
+    {"first after surrogates", "\xEE\x80\x80", {{0xE000, 0, 3, 0, 1}}},
+    {"last code point", "\xF4\x8F\xBF\xBF", {{0x10FFFF, 0, 4, 0, 1}}},
+    {"shortest three bytes", "\xE0\xA0\x80", {{0x800, 0, 3, 0, 1}}},
     {"NUL byte", std::string("a\0b", 3), {{0x61, 0, 1, 0, 1}, {0, 1, 1, 1, 1}, {0x62, 2, 1, 2, 1}}},
 };
 
@@ -72,6 +72,19 @@ TEST(DecodeTest, FailuresLeaveTheOutputEmpty) {
       "a\xF8\x80\x80\x80\x80", // leads F8..FF never decode
       "\xFF",
       "\xFE\x80\x80\x80",
+      // Not strict UTF-8, which the words of a cut must be.
+      "\x80\x41",                       // continuation byte as lead
+      std::string("\xC0\x80", 2),        // overlong zero
+      "\xC1\xBF",                       // overlong two bytes
+      "\xE0\x9F\xBF",                   // overlong three bytes
+      "\xF0\x8F\xBF\xBF",               // overlong four bytes
+      "\xED\xA0\x80",                   // encoded surrogate U+D800
+      "\xED\xBF\xBF",                   // encoded surrogate U+DFFF
+      "\xF4\x90\x80\x80",               // above U+10FFFF
+      "\xF7\xBF\xBF\xBF",
+      "\xE4\x41\xAD",                   // a lead byte without its continuation
+      "\xC3(",
+      "\xa1" "abc",
   };
   for (const std::string& bytes : failing) {
     RuneStrVector runes;
@@ -87,6 +100,16 @@ TEST(DecodeTest, FailuresLeaveTheOutputEmpty) {
     const std::string bytes = std::string("ab") + static_cast<char>(lead) + "\x80\x80\x80\x80";
     RuneStrVector runes;
     EXPECT_FALSE(jieba::DecodeRunesInString(bytes.data(), bytes.size(), runes)) << lead;
+  }
+}
+
+TEST(DecodeTest, ValidityAgreesWithTheDecoder) {
+  const std::string texts[] = {"", "plain ascii text, long enough for the word steps",
+                               "\xE4\xB8\xAD\xE6\x96\x87 and ascii", "abcdefgh\xED\xA0\x80",
+                               "abcdefghijklmnop\xE4\xB8", "\xF0\x9F\x98\x80"};
+  for (const std::string& text : texts) {
+    RuneStrVector runes;
+    EXPECT_EQ(jieba::IsValidUtf8(text), jieba::DecodeRunesInString(text, runes)) << text;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "tokenizer/jieba/Unicode.hpp"
 
+#include <cstring>
+
 namespace kelp::typing::text::jieba {
 
 bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes) {
@@ -31,6 +33,32 @@ bool DecodeRunesInString(const char* s, size_t len, RuneStrVector& runes) {
     runes.push_back(record);
     i += taken;
     ++j;
+  }
+  return true;
+}
+
+bool IsValidUtf8(const char* s, size_t len) noexcept {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+  size_t i = 0;
+  while (i < len) {
+    // Eight ASCII bytes at a time: most text is mostly ASCII or mostly not.
+    while (i + 8 <= len) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i, sizeof(word));
+      if ((word & 0x8080808080808080ull) != 0) {
+        break;
+      }
+      i += 8;
+    }
+    if (i == len) {
+      break;
+    }
+    Rune rune;
+    const uint32_t taken = DecodeRune(bytes + i, len - i, rune);
+    if (taken == 0) {
+      return false;
+    }
+    i += taken;
   }
   return true;
 }

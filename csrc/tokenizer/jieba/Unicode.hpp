@@ -20,7 +20,7 @@
 
 namespace kelp::typing::text::jieba {
 
-// A Unicode code point (not validated: see DecodeRunesInString).
+// A Unicode code point (U+0000 to U+10FFFF, no surrogate, when decoded).
 using Rune = uint32_t;
 
 // One decoded rune and where it sits in its text.
@@ -71,22 +71,44 @@ inline constexpr size_t MAX_TEXT_BYTES = UINT32_MAX;
 // Decodes the rune at `p`, with `remaining` (>= 1) bytes left in the text,
 // as DecodeRunesInString does. Returns the number of bytes taken, or 0 when
 // no rune can be decoded there.
+//
+// Strict UTF-8, as Python's decoder reads it: a continuation byte where a
+// lead byte belongs, a lead byte not followed by enough continuation bytes,
+// an overlong form (C0, C1, E0 80..9F, F0 80..8F), an encoded surrogate
+// (ED A0..BF) and anything above U+10FFFF (F4 90.., F5..FF) are all refused.
+// A text this decoder accepts is one every other strict reader accepts, so
+// the words cut out of it are valid UTF-8 too.
 inline uint32_t DecodeRune(const unsigned char* p, size_t remaining, Rune& rune) noexcept {
   const unsigned char b0 = p[0];
   if (b0 < 0x80) {
     rune = b0;
     return 1;
   }
-  if (b0 <= 0xDF && remaining >= 2) {
+  if (b0 < 0xC2) {
+    return 0;  // a continuation byte, or the lead of an overlong pair
+  }
+  const auto continues = [](unsigned char b) { return (b & 0xC0) == 0x80; };
+  if (b0 < 0xE0) {
+    if (remaining < 2 || !continues(p[1])) {
+      return 0;
+    }
     rune = (static_cast<Rune>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
     return 2;
   }
-  if (b0 <= 0xEF && remaining >= 3) {
+  if (b0 < 0xF0) {
+    if (remaining < 3 || !continues(p[1]) || !continues(p[2]) || (b0 == 0xE0 && p[1] < 0xA0) ||
+        (b0 == 0xED && p[1] >= 0xA0)) {
+      return 0;
+    }
     rune = (static_cast<Rune>(b0 & 0x0F) << 12) | (static_cast<Rune>(p[1] & 0x3F) << 6) |
            (p[2] & 0x3F);
     return 3;
   }
-  if (b0 <= 0xF7 && remaining >= 4) {
+  if (b0 < 0xF5) {
+    if (remaining < 4 || !continues(p[1]) || !continues(p[2]) || !continues(p[3]) ||
+        (b0 == 0xF0 && p[1] < 0x90) || (b0 == 0xF4 && p[1] >= 0x90)) {
+      return 0;
+    }
     rune = (static_cast<Rune>(b0 & 0x07) << 18) | (static_cast<Rune>(p[1] & 0x3F) << 12) |
            (static_cast<Rune>(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
     return 4;
@@ -94,13 +116,16 @@ inline uint32_t DecodeRune(const unsigned char* p, size_t remaining, Rune& rune)
   return 0;
 }
 
+// True when the `len` bytes at `s` are valid UTF-8 (see DecodeRune).
+bool IsValidUtf8(const char* s, size_t len) noexcept;
+
+inline bool IsValidUtf8(std::string_view s) noexcept { return IsValidUtf8(s.data(), s.size()); }
+
 // Decodes the `len` bytes at `s` into `runes` (cleared first). True on
-// success; on failure `runes` is left empty. Failure: a lead byte of 0xF8 or
-// more, a sequence cut off by the end of the text, a null `s` with a non-zero
-// `len`, or `len` above MAX_TEXT_BYTES. The decoder is deliberately lenient
-// otherwise: continuation bytes are not checked, overlong forms, surrogates
-// and values above 0x10FFFF are taken as computed. It never reads at or past
-// `s + len` and writes nothing to the log.
+// success; on failure `runes` is left empty. Failure: bytes that are not
+// strict UTF-8 (see DecodeRune), a null `s` with a non-zero `len`, or `len`
+// above MAX_TEXT_BYTES. It never reads at or past `s + len` and writes
+// nothing to the log.
 //
 // Texts of up to 16 runes stay in the inline buffer; from 34 bytes on,
 // len / 2 records are reserved up front.
@@ -117,9 +142,9 @@ inline bool DecodeRunesInString(std::string_view s, RuneVector& runes) {
   return DecodeRunesInString(s.data(), s.size(), runes);
 }
 
-// Appends the shortest UTF-8 form of each rune to `out`. The decoder reads
-// that form back as the same rune, for every rune it can produce (up to
-// 0x1FFFFF); larger values are written as U+FFFD.
+// Appends the UTF-8 form of each rune to `out`. The decoder reads that form
+// back as the same rune, for every rune it can produce; values above
+// 0x1FFFFF are written as U+FFFD.
 void EncodeRunes(const Rune* runes, size_t count, std::string& out);
 
 // Appends one Word per range of `wrs`, in order, to `words`; words already

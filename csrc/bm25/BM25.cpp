@@ -153,8 +153,27 @@ void BM25::_check_not_pinned() const {
   }
 }
 
+bool BM25::operator==(const BM25& other) const {
+  if (_b != other._b || _k1 != other._k1 || _doc_count != other._doc_count ||
+      _doc_total_length != other._doc_total_length ||
+      _doc_length_average != other._doc_length_average ||
+      _doc_token_frequency.size() != other._doc_token_frequency.size()) {
+    return false;
+  }
+  bool same = true;
+  _doc_token_frequency.ForEach([&](std::string_view token, std::int64_t count) {
+    const std::int64_t* found = same ? other._doc_token_frequency.Find(token) : nullptr;
+    same = found != nullptr && *found == count;
+  });
+  return same;
+}
+
+bool BM25::ready() const noexcept {
+  return _doc_count != 0 && std::fabs(_doc_length_average) >= 1e-9;
+}
+
 void BM25::_check_ready() const {
-  if (_doc_count == 0 || std::fabs(_doc_length_average) < 1e-9) {
+  if (!ready()) {
     throw std::runtime_error(NOT_INITIALIZED);
   }
 }

@@ -130,6 +130,13 @@ class BM25 {
   // std::out_of_range; a pinned model is refused first (see train).
   void load(std::string_view json_data);
 
+  // Replaces b, k1, the total length and the average length with exact
+  // values kept beside a model file, whose numbers have six decimals (the
+  // encoder's file does so), after load() read the file. Throws, changing
+  // nothing, as load() does for a pinned model, and std::invalid_argument
+  // for a b or k1 that is not finite or a negative total length.
+  void restore_exact(double b, double k1, std::int64_t total_length, double average);
+
   // Writes the model file at `path`, through a temporary file in the same
   // folder that is renamed over the target, so a failed dump leaves any
   // earlier file whole. Throws std::runtime_error "Failed to dump: ...", or
@@ -182,6 +189,15 @@ class BM25 {
    private:
     const BM25& _model;
   };
+
+  // True when both models have the same parameters and statistics (b, k1,
+  // document count, total and average length, every token's count).
+  bool operator==(const BM25& other) const;
+  bool operator!=(const BM25& other) const { return !(*this == other); }
+
+  // False while encoding would throw "BM25 has not been initialized": no
+  // documents, or an average length of zero.
+  bool ready() const noexcept;
 
   double b() const noexcept { return _b; }
   double k1() const noexcept { return _k1; }

@@ -129,4 +129,15 @@ void BM25::load(std::string_view json_data) {
   _k1 = k1;
 }
 
+void BM25::restore_exact(double b, double k1, std::int64_t total_length, double average) {
+  _check_not_pinned();
+  if (!std::isfinite(b) || !std::isfinite(k1) || total_length < 0) {
+    throw std::invalid_argument("restore_exact: b and k1 must be finite, the total length 0 or more");
+  }
+  _b = b;
+  _k1 = k1;
+  _doc_total_length = total_length;
+  _doc_length_average = average;
+}
+
 }  // namespace kelp::typing::text

@@ -16,7 +16,7 @@ namespace {
 using json::JSON;
 
 [[noreturn]] void NotAnEncoderFile(const std::string& why) {
-  throw std::runtime_error("not a SparseEncoder file: " + why);
+  throw std::invalid_argument("not a SparseEncoder file: " + why);
 }
 
 const JSON& Member(const JSON& object, const char* name) {
@@ -52,11 +52,11 @@ std::string DoubleText(double value) {
   return std::string(buffer, result.ptr);
 }
 
-double DoubleFromText(const std::string& text) {
+double DoubleFromText(const std::string& text, const char* what) {
   double value = 0.0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value)) {
-    NotAnEncoderFile("the weight \"" + text + "\" is not a finite number");
+    NotAnEncoderFile(std::string("the ") + what + " \"" + text + "\" is not a finite number");
   }
   return value;
 }
@@ -98,6 +98,14 @@ std::string EncoderFileText(const BM25& model, const EncoderFile& file) {
     encoder["keep_space"] = file.settings.keep_space;  // not what its absence says
   }
   encoder["data"] = file.data;
+  if (!file.data_fingerprint.empty()) {
+    encoder["data_fingerprint"] = file.data_fingerprint;
+  }
+  JSON& exact = encoder["exact"];
+  exact["b"] = DoubleText(model.b());
+  exact["k1"] = DoubleText(model.k1());
+  exact["average"] = DoubleText(model.doc_length_average());
+  exact["total_length"] = model.doc_total_length();
   JSON& edits = encoder["edits"];
   edits = json::Array();
   for (size_t k = 0; k < file.edits.size(); ++k) {
@@ -132,6 +140,21 @@ EncoderFile ReadEncoderFile(std::string_view text) {
                                  ? Boolean(encoder, "keep_space")
                                  : !file.settings.stop_words;
   file.data = String(encoder, "data");
+  if (encoder.Members().count("data_fingerprint") != 0) {
+    file.data_fingerprint = String(encoder, "data_fingerprint");
+  }
+  if (encoder.Members().count("exact") != 0) {
+    const JSON& exact = Member(encoder, "exact");
+    EncoderFile::Exact values;
+    values.b = DoubleFromText(String(exact, "b"), "exact b");
+    values.k1 = DoubleFromText(String(exact, "k1"), "exact k1");
+    values.average = DoubleFromText(String(exact, "average"), "exact average");
+    values.total_length = Member(exact, "total_length").AsInteger(ok);
+    if (!ok || values.total_length < 0) {
+      NotAnEncoderFile("the exact \"total_length\" is not a whole number of 0 or more");
+    }
+    file.exact = values;
+  }
   const JSON& edits = Member(encoder, "edits");
   if (edits.GetKind() != JSON::Kind::Array) {
     NotAnEncoderFile("\"edits\" is not an array");
@@ -140,11 +163,37 @@ EncoderFile ReadEncoderFile(std::string_view text) {
     jieba::DictEdits::Entry entry;
     entry.word = String(edit, "word");
     entry.removed = Boolean(edit, "removed");
-    entry.weight = DoubleFromText(String(edit, "weight"));
+    entry.weight = DoubleFromText(String(edit, "weight"), "weight");
     entry.tag = String(edit, "tag");
     file.edits.push_back(std::move(entry));
   }
   return file;
+}
+
+BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file) {
+  BM25 model;
+  model.load(text);
+  if (model.doc_count() < 0) {
+    throw std::invalid_argument("\"_doc_count\" is negative: " + std::to_string(model.doc_count()));
+  }
+  const double average = file.exact ? file.exact->average : model.doc_length_average();
+  if (!std::isfinite(average) || average < 0.0) {
+    throw std::invalid_argument("\"_doc_length_average\" is negative or not finite: " +
+                                DoubleText(average));
+  }
+  std::string negative;
+  model.doc_token_frequency().ForEach([&negative](std::string_view token, std::int64_t count) {
+    if (count < 0 && negative.empty()) {
+      negative = std::string(token) + ": " + std::to_string(count);
+    }
+  });
+  if (!negative.empty()) {
+    throw std::invalid_argument("\"_doc_token_frequency\" holds a negative count, " + negative);
+  }
+  if (file.exact) {
+    model.restore_exact(file.exact->b, file.exact->k1, file.exact->total_length, average);
+  }
+  return model;
 }
 
 }  // namespace kelp::typing::text

@@ -16,11 +16,20 @@
 // file without it keeps the words of white space exactly when it does not
 // leave out stop words, as every encoder then did.
 //
-// A weight is written as the text of the shortest decimal that reads back
-// as the same double (the file's numbers have six decimals). A plain BM25
-// load() reads the model from such a file and ignores "_encoder".
+// Also in "_encoder", where the model file's own numbers (six decimals) lose
+// what was given:
+//     "exact": {"b": "0.3333333333333333", "k1": "1e-07",
+//               "average": "51.28", "total_length": 12820},
+//     "data_fingerprint": "fnv1a64:..."   of the segmenter's loaded data
+// A reader prefers the exact values; files without them read as before.
+//
+// A weight or exact number is written as the text of the shortest decimal
+// that reads back as the same double. A plain BM25 load() reads the model
+// from such a file and ignores "_encoder".
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,18 +43,35 @@ namespace kelp::typing::text {
 struct EncoderFile {
   static constexpr int kFormat = 1;
 
+  // The model's parameters as given, which the model members round.
+  struct Exact {
+    double b = 0.0;
+    double k1 = 0.0;
+    double average = 0.0;
+    std::int64_t total_length = 0;
+  };
+
   std::string version;
   EncoderSettings settings;
   std::string data;
   std::vector<jieba::DictEdits::Entry> edits;
+  std::string data_fingerprint;  // empty: not recorded
+  std::optional<Exact> exact;    // read only; the text takes the model's own
 };
 
 // The file's text for `model` and `file`.
 std::string EncoderFileText(const BM25& model, const EncoderFile& file);
 
-// The "_encoder" member of a file's text. Throws std::runtime_error
+// The "_encoder" member of a file's text. Throws std::invalid_argument
 // "not a SparseEncoder file: ..." when it is missing or malformed, or of
 // another format.
 EncoderFile ReadEncoderFile(std::string_view text);
+
+// The model of a file's text whose "_encoder" member is `file`: read by
+// BM25::load (whose errors pass through), checked, and given the exact
+// values. Throws std::invalid_argument naming the member for a negative
+// document count, a negative or non-finite average, or a negative token
+// count.
+BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file);
 
 }  // namespace kelp::typing::text

@@ -1,6 +1,9 @@
 #include "encoder/SparseEncoder.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
 #include <stdexcept>
 #include <utility>
 
@@ -10,11 +13,30 @@
 
 namespace kelp::typing::text {
 
+namespace {
+
+std::string ShortestText(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
 SparseEncoder::SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderSettings settings,
                              std::shared_ptr<BM25> model)
     : jieba_(std::move(jieba)), settings_(settings), model_(std::move(model)) {
   if (jieba_ == nullptr || model_ == nullptr) {
     throw std::invalid_argument("SparseEncoder: a segmenter and a model are needed");
+  }
+  // BM25 computes with any b and k1; outside these ranges document weights
+  // leave (0, 1) and stop meaning anything.
+  if (!(model_->b() >= 0.0 && model_->b() <= 1.0)) {
+    throw std::invalid_argument("b must be from 0 to 1, not " + ShortestText(model_->b()));
+  }
+  if (!(std::isfinite(model_->k1()) && model_->k1() >= 0.0)) {
+    throw std::invalid_argument("k1 must be a finite number of 0 or more, not " +
+                                ShortestText(model_->k1()));
   }
   stop_words_.Assign(jieba_->StopWords());
 }
@@ -103,6 +125,11 @@ void SparseEncoder::Train(const std::string_view* texts, size_t count, BM25& mod
 void SparseEncoder::Weigh(VectorKind kind, Scratch& scratch) const {
   const std::vector<std::string_view>& tokens = scratch.tokens;
   std::vector<BM25::IndexedWeight>& weights = scratch.weights;
+  if (kind != VectorKind::kQueryOnes && !tokens.empty() && !model_->ready()) {
+    throw std::runtime_error(
+        "the SparseEncoder is not fitted: call fit(texts) on documents first (BM25 has not "
+        "been initialized)");
+  }
   switch (kind) {
     case VectorKind::kDocument:
       model_->encode_document(tokens.data(), tokens.size(), weights);

@@ -1127,4 +1127,26 @@ TEST(BM25PinTest, CopiesAndMovesDoNotTakeThePins) {
   EXPECT_TRUE(pinned.pinned());
 }
 
+// Equality covers parameters and every statistic; restore_exact puts back
+// values a model file rounded, refusing what no model may hold.
+TEST(BM25CompareTest, EqualityAndExactValues) {
+  BM25 a(1.0 / 3, 1e-7);
+  a.train(std::vector<std::string>{"x", "y", "x"});
+  BM25 b(1.0 / 3, 1e-7);
+  b.train(std::vector<std::string>{"x", "x", "y"});
+  EXPECT_TRUE(a == b);
+  b.train(std::vector<std::string>{"z"});
+  EXPECT_TRUE(a != b);
+  EXPECT_FALSE(a == BM25(0.75, 1e-7));
+
+  BM25 loaded;
+  loaded.load(a.to_json());
+  EXPECT_NE(loaded.b(), a.b());  // six decimals
+  loaded.restore_exact(a.b(), a.k1(), a.doc_total_length(), a.doc_length_average());
+  EXPECT_TRUE(loaded == a);
+  EXPECT_THROW(loaded.restore_exact(NAN, 1.0, 3, 1.0), std::invalid_argument);
+  EXPECT_THROW(loaded.restore_exact(0.5, 1.0, -1, 1.0), std::invalid_argument);
+  EXPECT_TRUE(loaded == a);
+}
+
 }  // namespace

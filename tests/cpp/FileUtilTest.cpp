@@ -200,4 +200,24 @@ TEST(ReplaceFileTest, RefusesANulByteAndWritesNothing) {
   EXPECT_EQ(ReadThrough(cut), "text");
 }
 
+// A failure says what the system refused, beside the caller's message.
+TEST(ReplaceFileTest, FailuresCarryThePathAndTheReason) {
+  ScratchDir dir;
+  const std::string path = dir.Path("missing/model.json");
+  try {
+    limonp::ReplaceFile(path, "text", "Failed to save: ");
+    ADD_FAILURE() << "wrote into a missing folder";
+  } catch (const limonp::WriteError& e) {
+    EXPECT_STREQ(e.what(), "Failed to save: Unable to open file");
+    EXPECT_EQ(e.path(), path);
+    EXPECT_EQ(e.error_number(), ENOENT);
+  }
+  try {
+    limonp::ReplaceFile(dir.Path(""), "text", "Failed to dump: ");
+    ADD_FAILURE() << "wrote over a folder";
+  } catch (const limonp::WriteError& e) {
+    EXPECT_EQ(e.error_number(), EISDIR);
+  }
+}
+
 }  // namespace

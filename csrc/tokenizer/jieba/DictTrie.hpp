@@ -231,7 +231,8 @@ class DictTrie {
   void Init(const std::string& dict_path, const std::string& user_dict_paths,
             UserWordWeightOption option) {
     LoadDict(dict_path);
-    LIMONP_CHECK(!static_node_infos_.empty()).InData(dict_path, 0);
+    LIMONP_CHECK(!static_node_infos_.empty())
+        .InData(dict_path, 0, "the dictionary has no entries");
     total_freq_ = 0.0;
     for (const DictUnit& unit : static_node_infos_) {
       total_freq_ += unit.weight;
@@ -258,7 +259,14 @@ class DictTrie {
     limonp::ForEachLine(content, [&](std::string_view line) {
       ++lineno;
       limonp::SplitViews(line, buf, " ");
-      LIMONP_CHECK(buf.size() == DICT_COLUMN_NUM).InData(path, lineno)
+      LIMONP_CHECK(buf.size() == DICT_COLUMN_NUM)
+              .InData(path, lineno,
+                      (buf.empty() ? std::string("an empty line: ") : std::string()) +
+                          "a dictionary line is a word, a frequency and a tag separated by "
+                          "single spaces" +
+                          (buf.empty() ? std::string()
+                                       : "; this one has " + std::to_string(buf.size()) +
+                                             " column" + (buf.size() == 1 ? "" : "s")))
           << "split result illegal, line:" << line;
       const double freq = limonp::StringToDouble(buf[1]);
       DictUnit& unit = static_node_infos_.emplace_back();
@@ -306,12 +314,52 @@ class DictTrie {
     for (const std::string_view file : files) {
       const std::string path(file);
       const std::string content = LIMONP_READ_DATA_FILE(path, "");
+      size_t lineno = 0;
       limonp::ForEachLine(content, [&](std::string_view line) {
+        ++lineno;
         if (!line.empty()) {
+          WarnIfIneffective(line, path, lineno);
           InserUserDictNode(line);
         }
       });
     }
+  }
+
+  // Writes a WARN record naming path:lineno when a user dictionary line
+  // cannot take the effect its writer meant; it is read as always.
+  static void WarnIfIneffective(std::string_view line, const std::string& path, size_t lineno) {
+    std::vector<std::string_view> buf;
+    limonp::SplitViews(line, buf, " ");
+    std::string why;
+    if (line.find('\t') != std::string_view::npos) {
+      why = "it holds a tab, but columns are separated by single spaces: the tab stays in the "
+            "word, which no cut can then return";
+    } else if (buf.size() < 1 || buf.size() > 3) {
+      why = "a line is a word, then optionally a frequency and a tag, separated by single "
+            "spaces; this one has " + std::to_string(buf.size()) + " columns and adds no word";
+    } else if (buf.size() == 2 && IsNumber(buf[1])) {
+      why = "the second column, " + std::string(buf[1]) + ", is read as a tag; a frequency "
+            "comes with a tag after it, as in 'word " + std::string(buf[1]) + " n'";
+    } else if (buf.size() == 3 && !(IsNumber(buf[1]) && limonp::StringToInteger(buf[1]) > 0)) {
+      why = "the frequency " + std::string(buf[1]) + " is not a whole number of 1 or more, so "
+            "the word's weight is not a number the cut can use";
+    }
+    if (!why.empty()) {
+      LIMONP_LOG(limonp::LL_WARN) << path << ":" << lineno << ": " << why;
+    }
+  }
+
+  static bool IsNumber(std::string_view text) noexcept {
+    size_t k = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (k == text.size()) {
+      return false;
+    }
+    for (; k < text.size(); ++k) {
+      if (text[k] < '0' || text[k] > '9') {
+        return false;
+      }
+    }
+    return true;
   }
 
   // Turns one user dictionary line into an entry. A line of any column count

@@ -172,36 +172,46 @@ struct HMMModel {
     size_t lineno_ = 0;
   };
 
+  // What is wrong with a malformed model file, in its own words.
+  static constexpr const char* kEndsEarly =
+      "the model ends early: it needs a line of 4 start probabilities, 4 lines of 4 "
+      "transition probabilities and 4 lines of emissions (B, E, M, S), comment lines aside";
+  static constexpr const char* kFourNumbers =
+      "expected 4 log-probabilities separated by spaces (states B, E, M, S)";
+  static constexpr const char* kEmissions =
+      "an emission line is pairs of one character and its log-probability, "
+      "'char:number', separated by commas";
+
   void LoadModel(const std::string& path) {
     LineReader ifile(path);
     LIMONP_CHECK(ifile.is_open()).OnFile(path, ifile.error()) << "open " << path << " failed";
     std::string line;
     std::vector<std::string> tmp;
 
-    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
+    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
     limonp::Split(line, tmp, " ");
-    LIMONP_CHECK(tmp.size() == STATUS_SUM).InData(path, ifile.lineno());
+    LIMONP_CHECK(tmp.size() == STATUS_SUM).InData(path, ifile.lineno(), kFourNumbers);
     for (size_t j = 0; j < tmp.size(); ++j) {
       startLogProb[j] = limonp::StringToDouble(tmp[j]);
     }
 
     for (size_t i = 0; i < STATUS_SUM; ++i) {
-      LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
+      LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
       limonp::Split(line, tmp, " ");
-      LIMONP_CHECK(tmp.size() == STATUS_SUM).InData(path, ifile.lineno());
+      LIMONP_CHECK(tmp.size() == STATUS_SUM).InData(path, ifile.lineno(), kFourNumbers);
       for (size_t j = 0; j < tmp.size(); ++j) {
         transLogProb[i][j] = limonp::StringToDouble(tmp[j]);
       }
     }
 
-    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
-    LIMONP_CHECK(LoadEmitProb(line, emitProbB)).InData(path, ifile.lineno());
-    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
-    LIMONP_CHECK(LoadEmitProb(line, emitProbE)).InData(path, ifile.lineno());
-    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
-    LIMONP_CHECK(LoadEmitProb(line, emitProbM)).InData(path, ifile.lineno());
-    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1);
-    LIMONP_CHECK(LoadEmitProb(line, emitProbS)).InData(path, ifile.lineno());
+    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
+    LIMONP_CHECK(LoadEmitProb(line, emitProbB)).InData(path, ifile.lineno(), kEmissions);
+    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
+    LIMONP_CHECK(LoadEmitProb(line, emitProbE)).InData(path, ifile.lineno(), kEmissions);
+    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
+    LIMONP_CHECK(LoadEmitProb(line, emitProbM)).InData(path, ifile.lineno(), kEmissions);
+    LIMONP_CHECK(GetLine(ifile, line)).InData(path, ifile.lineno() + 1, kEndsEarly);
+    LIMONP_CHECK(LoadEmitProb(line, emitProbS)).InData(path, ifile.lineno(), kEmissions);
   }
 
   // The next data line, trimmed: blank lines and "#" comments are skipped.

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kelp::typing::text::limonp {
 
@@ -36,8 +37,8 @@ class FileError : public CheckError {
   int error_number_;
 };
 
-// Malformed content in a data file. what() is "path:line: " + the check's
-// message.
+// Malformed content in a data file. what() is "path:line: " + what is
+// wrong in the words of the file's format.
 class DataError : public CheckError {
  public:
   DataError(const std::string& message, std::string path, size_t line)
@@ -52,6 +53,21 @@ class DataError : public CheckError {
  private:
   std::string path_;
   size_t line_;
+};
+
+// A file that could not be written (ReplaceFile). what() is the caller's
+// message; the path and the errno value say what the system refused.
+class WriteError : public std::runtime_error {
+ public:
+  WriteError(const std::string& message, std::string path, int error_number)
+      : std::runtime_error(message), path_(std::move(path)), error_number_(error_number) {}
+
+  const std::string& path() const noexcept { return path_; }
+  int error_number() const noexcept { return error_number_; }
+
+ private:
+  std::string path_;
+  int error_number_;
 };
 
 // A saved object state (see ByteStream.hpp) that cannot be loaded: cut

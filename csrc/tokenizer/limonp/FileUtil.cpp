@@ -18,14 +18,17 @@ namespace kelp::typing::text::limonp {
 
 namespace {
 
-[[noreturn]] void WriteFailed(const char* prefix, const char* what, int error = 0) {
+// Throws WriteError: `prefix` and `what`, and with `say_why` the system's
+// reason, as the message; `error` is the errno value either way.
+[[noreturn]] void WriteFailed(const char* prefix, const char* what, const std::string& path,
+                              int error, bool say_why) {
   std::string message = prefix;
   message += what;
-  if (error != 0) {
+  if (say_why && error != 0) {
     message += ": ";
     message += std::strerror(error);
   }
-  throw std::runtime_error(message);
+  throw WriteError(message, path, error != 0 ? error : EIO);
 }
 
 // Writes all of `text` to `fd`; false with errno set on failure.
@@ -46,21 +49,22 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-void WriteAndClose(int fd, const std::string& text, const std::string& temp, const char* prefix) {
+void WriteAndClose(int fd, const std::string& text, const std::string& path,
+                   const std::string& temp, const char* prefix) {
   if (!WriteAll(fd, text)) {
     const int error = errno;
     ::close(fd);
     if (!temp.empty()) {
       ::unlink(temp.c_str());
     }
-    WriteFailed(prefix, "Unable to write file", error);
+    WriteFailed(prefix, "Unable to write file", path, error, true);
   }
   if (::close(fd) != 0) {
     const int error = errno;
     if (!temp.empty()) {
       ::unlink(temp.c_str());
     }
-    WriteFailed(prefix, "Unable to close file", error);
+    WriteFailed(prefix, "Unable to close file", path, error, true);
   }
 }
 
@@ -70,9 +74,9 @@ void WriteAndClose(int fd, const std::string& text, const std::string& temp, con
 void WriteInPlace(const std::string& path, const std::string& text, const char* prefix) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    WriteFailed(prefix, "Unable to open file");
+    WriteFailed(prefix, "Unable to open file", path, errno, false);
   }
-  WriteAndClose(fd, text, std::string(), prefix);
+  WriteAndClose(fd, text, path, std::string(), prefix);
 }
 
 }  // namespace
@@ -172,8 +176,11 @@ void ReplaceFile(const std::string& path, const std::string& text, const char* p
   }
   const bool exists = ::stat(target.c_str(), &status) == 0;
   if (exists) {
-    if (S_ISDIR(status.st_mode) || ::access(target.c_str(), W_OK) != 0) {
-      WriteFailed(prefix, "Unable to open file");
+    if (S_ISDIR(status.st_mode)) {
+      WriteFailed(prefix, "Unable to open file", path, EISDIR, false);
+    }
+    if (::access(target.c_str(), W_OK) != 0) {
+      WriteFailed(prefix, "Unable to open file", path, errno, false);
     }
     if (!S_ISREG(status.st_mode)) {
       WriteInPlace(target, text, prefix);
@@ -184,11 +191,13 @@ void ReplaceFile(const std::string& path, const std::string& text, const char* p
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
+  int open_error = 0;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     // Mode 0666 before the umask, as a plain open for writing would give.
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
+    open_error = errno;
+    if (fd < 0 && open_error != EEXIST) {
       break;
     }
   }
@@ -197,16 +206,16 @@ void ReplaceFile(const std::string& path, const std::string& text, const char* p
       WriteInPlace(target, text, prefix);  // the folder is closed to new files
       return;
     }
-    WriteFailed(prefix, "Unable to open file");
+    WriteFailed(prefix, "Unable to open file", path, open_error, false);
   }
   if (exists) {
     ::fchmod(fd, status.st_mode & 07777);  // keep the replaced file's mode
   }
-  WriteAndClose(fd, text, temp, prefix);
+  WriteAndClose(fd, text, path, temp, prefix);
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     const int error = errno;
     ::unlink(temp.c_str());
-    WriteFailed(prefix, "Unable to replace file", error);
+    WriteFailed(prefix, "Unable to replace file", path, error, true);
   }
 }
 

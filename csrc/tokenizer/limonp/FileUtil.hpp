@@ -45,10 +45,11 @@ void CheckPath(std::string_view what, std::string_view path);
 // whole or the new one whole; the replaced file's mode is kept, and a
 // symbolic link is written through. Where no new file can be made (a
 // folder closed to new files) or the target is not a regular file (a
-// device, a pipe), it writes in place. Throws std::runtime_error whose
-// message is `prefix` followed by "Unable to open file" (no reason added),
-// or by "Unable to write file", "Unable to close file" or "Unable to
-// replace file" with ": " and the system's reason. A path holding a NUL
+// device, a pipe), it writes in place. Throws WriteError (a
+// std::runtime_error, with the path and the errno value) whose message is
+// `prefix` followed by "Unable to open file" (no reason added), or by
+// "Unable to write file", "Unable to close file" or "Unable to replace file"
+// with ": " and the system's reason. A path holding a NUL
 // byte writes nothing and throws std::invalid_argument, `prefix` followed
 // by "embedded null byte in path".
 void ReplaceFile(const std::string& path, const std::string& text, const char* prefix);

@@ -89,10 +89,11 @@ FailedCheck& FailedCheck::OnFile(const std::string& path, int error_number) {
   return *this;
 }
 
-FailedCheck& FailedCheck::InData(const std::string& path, size_t line) {
+FailedCheck& FailedCheck::InData(const std::string& path, size_t line, std::string reason) {
   kind_ = CheckKind::kData;
   path_ = path;
   line_ = line;
+  reason_ = std::move(reason);
   return *this;
 }
 
@@ -103,7 +104,7 @@ void FailedCheck::Raise() {
     case CheckKind::kFile:
       throw FileError(message, path_, error_number_);
     case CheckKind::kData:
-      throw DataError(message, path_, line_);
+      throw DataError(reason_.empty() ? message : reason_, path_, line_);
     case CheckKind::kInternal:
       break;
   }

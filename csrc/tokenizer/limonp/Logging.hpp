@@ -124,8 +124,10 @@ class FailedCheck {
 
   // The check is about opening `path`; `error_number` is the errno value.
   FailedCheck& OnFile(const std::string& path, int error_number);
-  // The check is about the content of `path` at 1-based line `line`.
-  FailedCheck& InData(const std::string& path, size_t line);
+  // The check is about the content of `path` at 1-based line `line`;
+  // `reason` says what is wrong in the words of the file's format, for the
+  // exception (the record keeps the check's own text).
+  FailedCheck& InData(const std::string& path, size_t line, std::string reason = std::string());
 
   template <typename T>
   FailedCheck& operator<<(const T& value) {
@@ -145,6 +147,7 @@ class FailedCheck {
   std::string path_;
   int error_number_ = 0;
   size_t line_ = 0;
+  std::string reason_;
 };
 
 namespace internal {

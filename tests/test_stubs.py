@@ -156,3 +156,17 @@ def test_bm25_is_documented_in_the_binding():
     for method in bound_methods(_core.BM25):
         docs = bound_docs(getattr(_core.BM25, method))
         assert docs and all(docs), method
+
+
+@pytest.mark.parametrize("module_name, stub", [("razoduviva.data", "data/__init__.pyi"),
+                                               ("razoduviva.spark", "spark.pyi")])
+def test_the_data_and_spark_modules_are_stubbed(module_name, stub):
+    module = importlib.import_module(module_name)
+    tree = ast.parse((PACKAGE / stub).read_text(encoding="utf-8"))
+    functions = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
+    names = {node.target.id for node in tree.body
+             if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name)}
+    assert set(module.__all__) == set(functions) | names
+    assert ast.get_docstring(tree) == inspect.cleandoc(module.__doc__)
+    for name, node in functions.items():
+        assert ast.get_docstring(node) == inspect.cleandoc(getattr(module, name).__doc__), name

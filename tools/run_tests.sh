@@ -41,11 +41,12 @@ ctest --test-dir build/asan --output-on-failure
 echo "== Concurrent cuts under ThreadSanitizer"
 CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRAZODUVIVA_BUILD_TESTS=ON -DRAZODUVIVA_SANITIZE=thread
-cmake --build build/tsan --target JiebaStressTest OrderedChunksTest
+cmake --build build/tsan --target JiebaStressTest OrderedChunksTest BatchTest
 # Without address randomisation: clang 14's TSan cannot map its shadow
 # memory under the wider randomisation of recent kernels.
 TSAN_OPTIONS=halt_on_error=1 setarch "$(uname -m)" -R build/tsan/tests/cpp/JiebaStressTest
 TSAN_OPTIONS=halt_on_error=1 setarch "$(uname -m)" -R build/tsan/tests/cpp/OrderedChunksTest
+TSAN_OPTIONS=halt_on_error=1 setarch "$(uname -m)" -R build/tsan/tests/cpp/BatchTest
 
 echo "== Fuzz targets, briefly, on their seed corpus"
 bash tools/fuzz.sh --total=30
@@ -57,6 +58,9 @@ scratch="$(mktemp -d)"
 scratch313=""
 trap 'rm -rf "$scratch" ${scratch313:+"$scratch313"}' EXIT
 (cd "$scratch" && "$python" -m pytest -q -p no:cacheprovider --rootdir="$root" "$root/tests")
+
+echo "== The README's Python examples under mypy --strict"
+"$python" tools/check_readme_types.py
 
 # A Python 3.13 interpreter that runs: python3.13 on PATH (a pyenv shim there
 # fails unless 3.13 is selected, hence the check), else a pyenv-installed one.

@@ -26,6 +26,7 @@
 
 #include "bm25/BM25.hpp"
 #include "pybind/Bind.hpp"
+#include "pybind/Convert.hpp"
 #include "pybind/NativeLog.hpp"
 
 namespace kelp::typing::text::pybind {
@@ -229,7 +230,10 @@ constexpr char kInitDoc[] =
     R"doc(A model with no documents yet.
 
 b scales the length normalisation of document weights, k1 their
-saturation. Raises ValueError when either is NaN or infinite.)doc";
+saturation. Raises ValueError when either is NaN or infinite. The values
+that make sense are b from 0 (no normalisation) to 1 (full) and k1 of 0
+or more (0: every present token weighs the same); others are taken as
+given, and document weights then leave the range 0 to 1.)doc";
 
 constexpr char kTrainStrDoc[] =
     R"doc(Adds one document, a list of str (or bytes) tokens.
@@ -341,13 +345,38 @@ void BindBM25Impl(py::module_& m) {
       // Holds the interpreter lock: `other` may be this model, or a model
       // another thread is training.
       .def("merge", &BM25::merge, py::arg("other"), kMergeDoc)
-      .def("dump", &BM25::dump, py::arg("path"), py::pos_only(), kDumpDoc)
+      .def(
+          "dump", [](const BM25& self, const Path& path) { self.dump(path.bytes); }, py::arg("path"),
+          py::pos_only(), kDumpDoc)
       .def("encode_document", &Encode<false, StrTokens>, tokens, py::pos_only(),
            kEncodeDocumentStrDoc)
       .def("encode_document", &Encode<false, IdTokens>, tokens, py::pos_only(),
            kEncodeDocumentIdDoc)
       .def("encode_query", &Encode<true, StrTokens>, tokens, py::pos_only(), kEncodeQueryStrDoc)
-      .def("encode_query", &Encode<true, IdTokens>, tokens, py::pos_only(), kEncodeQueryIdDoc);
+      .def("encode_query", &Encode<true, IdTokens>, tokens, py::pos_only(), kEncodeQueryIdDoc)
+      .def_property_readonly("b", &BM25::b, "The length normalisation b.")
+      .def_property_readonly("k1", &BM25::k1, "The term-frequency saturation k1.")
+      .def_property_readonly("doc_count", &BM25::doc_count, "The number of documents trained.")
+      .def_property_readonly("average_length", &BM25::doc_length_average,
+                             "The average number of tokens of a trained document.")
+      .def_property_readonly(
+          "vocabulary_size", [](const BM25& self) { return self.doc_token_frequency().size(); },
+          "The number of distinct tokens counted.")
+      .def(
+          "__eq__",
+          [](const BM25& self, py::handle other) -> py::object {
+            if (!py::isinstance<BM25>(other)) {
+              return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            }
+            return py::bool_(self == other.cast<const BM25&>());
+          },
+          py::arg("other"), "Equal parameters and statistics.")
+      .def("__repr__", [](const BM25& self) {
+        return py::str("BM25(b={!r}, k1={!r}; {} documents, average length {!r}, {} tokens)")
+            .format(self.b(), self.k1(), self.doc_count(), self.doc_length_average(),
+                    self.doc_token_frequency().size());
+      });
+  cls.attr("__hash__") = py::none();
 }
 
 }  // namespace

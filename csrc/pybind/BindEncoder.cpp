@@ -37,26 +37,38 @@ namespace {
 
 // An encoder and the thread count of its batch calls, which Python may
 // change at any time.
+// An encoder, what its batches do with text that is not UTF-8, and the
+// thread count of its batch calls, which Python may change at any time.
 class Encoder {
  public:
-  Encoder(std::shared_ptr<jieba::Jieba> jieba, jieba::CutMode mode, bool hmm, bool stop_words,
-          std::optional<bool> keep_space, std::shared_ptr<BM25> model, Threads threads)
-      : encoder_(std::move(jieba),
-                 EncoderSettings{mode, hmm, stop_words, keep_space.value_or(!stop_words)},
+  // `jieba` is the Python object of the segmenter, kept so that the
+  // property gives back that object (a razoduviva.Jieba, with its state).
+  Encoder(py::object jieba, jieba::CutMode mode, Flag hmm, Flag stop_words,
+          std::optional<Flag> keep_space, std::shared_ptr<BM25> model, Threads threads,
+          TextErrors errors)
+      : jieba_(std::move(jieba)),
+        encoder_(jieba_.cast<std::shared_ptr<jieba::Jieba>>(),
+                 EncoderSettings{mode, hmm.value, stop_words.value,
+                                 keep_space ? keep_space->value : !stop_words.value},
                  std::move(model)),
+        errors_(errors),
         threads_(threads.count) {}
 
   const SparseEncoder& core() const noexcept { return encoder_; }
+  const py::object& jieba() const noexcept { return jieba_; }
+  TextErrors errors() const noexcept { return errors_; }
   Threads threads() const noexcept { return Threads{threads_.load()}; }
   void set_threads(Threads threads) noexcept { threads_.store(threads.count); }
 
  private:
+  py::object jieba_;
   SparseEncoder encoder_;
+  const TextErrors errors_;
   std::atomic<size_t> threads_;
 };
 
 void Fit(const Encoder& self, py::handle texts) {
-  IterableSource source(texts, "fit");
+  IterableSource source(texts, "fit", self.errors());
   const NativeLogScope log;
   BM25 staged;
   {
@@ -75,8 +87,8 @@ py::bytearray BytesOf(const std::vector<T>& values) {
 // {word: weight}, or for "csr" (indptr, indices, data) as bytearrays of
 // int64, int64 and float64.
 py::object Encode(const Encoder& self, py::handle texts, VectorKind kind, Format format) {
-  const std::vector<Sentence> sentences =
-      LoadTexts(texts, kind == VectorKind::kDocument ? "encode_documents" : "encode_queries");
+  const std::vector<Sentence> sentences = LoadTexts(
+      texts, kind == VectorKind::kDocument ? "encode_documents" : "encode_queries", self.errors());
   const std::vector<std::string_view> views = Views(sentences);
   const SparseEncoder& encoder = self.core();
   const size_t threads = self.threads().count;
@@ -146,7 +158,17 @@ py::object Encode(const Encoder& self, py::handle texts, VectorKind kind, Format
   return std::move(result);
 }
 
-py::list Tokens(const Encoder& self, const Sentence& text) {
+py::list Tokens(const Encoder& self, py::handle item) {
+  // One text: a lone surrogate is an error, as for Jieba.cut, unless read
+  // as U+FFFD.
+  Sentence text;
+  const bool loaded = self.errors() == TextErrors::kReplace || item.is_none()
+                          ? text.LoadItem(item, self.errors())
+                          : text.Load(item);
+  if (!loaded) {
+    throw py::type_error(std::string("tokens: text must be str, bytes or bytearray, not ") +
+                         Py_TYPE(item.ptr())->tp_name);
+  }
   SparseEncoder::Scratch scratch;
   {
     const NativeLogScope log;
@@ -160,21 +182,31 @@ py::list Tokens(const Encoder& self, const Sentence& text) {
       interner.List(text, scratch.kept.data(), hashes.data(), hashes.size()));
 }
 
-void Save(const Encoder& self, const std::string& path, const std::string& data) {
+void Save(const Encoder& self, const Path& path, const std::string& data) {
   const SparseEncoder& encoder = self.core();
-  const EncoderFile file{RAZODUVIVA_VERSION, encoder.settings(), data, encoder.jieba()->Edits()};
+  EncoderFile file{RAZODUVIVA_VERSION, encoder.settings(), data, encoder.jieba()->Edits(),
+                   encoder.jieba()->DataFingerprint(), std::nullopt};
   const std::string text = EncoderFileText(*encoder.model(), file);
-  py::gil_scoped_release unlocked;
-  limonp::ReplaceFile(path, text, "Failed to save: ");
+  try {
+    py::gil_scoped_release unlocked;
+    limonp::ReplaceFile(path.bytes, text, "Failed to save: ");
+  } catch (const limonp::WriteError& e) {
+    RaiseOSError(e.path(), e.error_number());
+    throw py::error_already_set();
+  }
 }
 
 py::dict ReadFile(const py::bytes& text) {
   EncoderFile file;
+  std::shared_ptr<BM25> model;
   {
     const NativeLogScope log;  // the parser's complaint lines
     file = ReadEncoderFile(std::string_view(text));
+    model = std::make_shared<BM25>(ReadEncoderModel(std::string_view(text), file));
   }
   py::dict settings;
+  settings["model"] = model;
+  settings["data_fingerprint"] = file.data_fingerprint;
   settings["version"] = file.version;
   settings["mode"] = file.settings.mode;
   settings["hmm"] = file.settings.hmm;
@@ -189,19 +221,26 @@ py::dict ReadFile(const py::bytes& text) {
 
 void BindEncoder(py::module_& m) {
   m.def("_read_encoder_file", &ReadFile, py::arg("text"),
-        "The settings of an encoder file's text, as a dict; ValueError when it is not one.");
+        "The settings and the model of an encoder file's text, as a dict; ValueError when it "
+        "is not one.");
   py::class_<Encoder, std::shared_ptr<Encoder>>(m, "SparseEncoder", R"doc(
 The compiled base of razoduviva.SparseEncoder: a segmenter, token settings
 and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
 )doc")
-      .def(py::init([](std::shared_ptr<jieba::Jieba> jieba, jieba::CutMode mode, bool hmm,
-                       bool stop_words, std::optional<bool> keep_space, std::shared_ptr<BM25> model,
-                       Threads threads) {
-             return std::make_shared<Encoder>(std::move(jieba), mode, hmm, stop_words, keep_space,
-                                              std::move(model), threads);
+      .def(py::init([](const py::handle& jieba, jieba::CutMode mode, Flag hmm,
+                       Flag stop_words, std::optional<Flag> keep_space, std::shared_ptr<BM25> model,
+                       Threads threads, TextErrors errors) {
+             if (!py::isinstance<jieba::Jieba>(jieba)) {
+               throw py::type_error(std::string("SparseEncoder() argument 'jieba' must be a "
+                                                "razoduviva.Jieba, not ") +
+                                    Py_TYPE(jieba.ptr())->tp_name);
+             }
+             return std::make_shared<Encoder>(py::reinterpret_borrow<py::object>(jieba), mode, hmm,
+                                              stop_words, keep_space, std::move(model), threads,
+                                              errors);
            }),
            py::arg("jieba"), py::arg("mode"), py::arg("hmm"), py::arg("stop_words"),
-           py::arg("keep_space"), py::arg("model"), py::arg("threads"))
+           py::arg("keep_space"), py::arg("model"), py::arg("threads"), py::arg("errors"))
       .def("_fit", &Fit, py::arg("texts"),
            "Trains the model on every text of an iterable that gives a token, in batches.")
       .def(
@@ -212,17 +251,14 @@ and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
           py::arg("texts"), py::arg("format"), "The document vectors of the texts.")
       .def(
           "_encode_queries",
-          [](const Encoder& self, py::handle texts, Format format, bool idf) {
-            return Encode(self, texts, idf ? VectorKind::kQuery : VectorKind::kQueryOnes, format);
+          [](const Encoder& self, py::handle texts, Format format, Flag idf) {
+            return Encode(self, texts, idf.value ? VectorKind::kQuery : VectorKind::kQueryOnes, format);
           },
           py::arg("texts"), py::arg("format"), py::arg("idf"), "The query vectors of the texts.")
       .def("tokens", &Tokens, py::arg("text"), "The tokens of one text, as fit and the encoders count them.")
       .def("_save", &Save, py::arg("path"), py::arg("data"),
            "Writes the encoder file, whole or not at all; data is 'bundled' or 'custom'.")
-      .def_property_readonly(
-          "jieba",
-          [](const Encoder& self) { return std::const_pointer_cast<jieba::Jieba>(self.core().jieba()); },
-          "The segmenter.")
+      .def_property_readonly("jieba", &Encoder::jieba, "The segmenter.")
       .def_property_readonly("model", [](const Encoder& self) { return self.core().model(); },
                              "The BM25 model inside: its statistics are the encoder's.")
       .def_property_readonly(
@@ -241,6 +277,8 @@ and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
                              "The model's length normalisation.")
       .def_property_readonly("k1", [](const Encoder& self) { return self.core().model()->k1(); },
                              "The model's term-frequency saturation.")
+      .def_property_readonly("errors", &Encoder::errors,
+                             "What a batch does with text that is not UTF-8: 'strict' or 'replace'.")
       .def_property("threads", &Encoder::threads, &Encoder::set_threads,
                     "The threads of every batch call: None for every core.");
 }

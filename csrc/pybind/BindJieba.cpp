@@ -46,12 +46,12 @@ void ReleaseFreeHeap() {
 #endif
 }
 
-std::shared_ptr<Jieba> MakeJieba(const std::string& dict_path, const std::string& hmm_path,
-                                 const std::string& user_dict_path, const std::string& idf_path,
-                                 const std::string& stop_word_path) {
+std::shared_ptr<Jieba> MakeJieba(const Path& dict_path, const Path& hmm_path,
+                                 const Path& user_dict_path, const Path& idf_path,
+                                 const Path& stop_word_path) {
   const NativeLogScope log;
-  auto facade = std::make_shared<Jieba>(dict_path, hmm_path, user_dict_path, idf_path,
-                                        stop_word_path);
+  auto facade = std::make_shared<Jieba>(dict_path.bytes, hmm_path.bytes, user_dict_path.bytes,
+                                        idf_path.bytes, stop_word_path.bytes);
   ReleaseFreeHeap();
   return facade;
 }
@@ -75,9 +75,9 @@ CutResult CutText(const Sentence& sentence, Cut&& cut) {
   return result;
 }
 
-Words CutWords(const Jieba& self, const Sentence& sentence, CutMode mode, bool hmm) {
+Words CutWords(const Jieba& self, const Sentence& sentence, CutMode mode, Flag hmm) {
   const CutResult cut = CutText(sentence, [&](std::string_view text, CutResult& out) {
-    self.Cut(mode, text, out.spans, hmm);
+    self.Cut(mode, text, out.spans, hmm.value);
   });
   WordInterner interner(cut.spans.size());
   return py::reinterpret_steal<Words>(
@@ -120,9 +120,9 @@ PyObject* Tuple(std::initializer_list<PyObject*> items) {
   return tuple;
 }
 
-Tokens Tokenize(const Jieba& self, const Sentence& sentence, CutMode mode, bool hmm) {
+Tokens Tokenize(const Jieba& self, const Sentence& sentence, CutMode mode, Flag hmm) {
   const CutResult cut = CutText(sentence, [&](std::string_view text, CutResult& out) {
-    self.Cut(mode, text, out.spans, hmm);
+    self.Cut(mode, text, out.spans, hmm.value);
   });
   return py::reinterpret_steal<Tokens>(Items(sentence, cut, [&](PyObject* word, size_t k) {
     const WordSpan& span = cut.spans[k];
@@ -132,9 +132,9 @@ Tokens Tokenize(const Jieba& self, const Sentence& sentence, CutMode mode, bool 
   }).release());
 }
 
-Tags Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
+Tags Tag(const Jieba& self, const Sentence& sentence, Flag hmm) {
   const CutResult cut = CutText(sentence, [&](std::string_view text, CutResult& out) {
-    self.Tag(text, out.spans, out.tags, hmm);
+    self.Tag(text, out.spans, out.tags, hmm.value);
   });
   // Few distinct tags: one str object for each.
   std::vector<std::pair<std::string_view, py::str>> made;
@@ -151,7 +151,7 @@ Tags Tag(const Jieba& self, const Sentence& sentence, bool hmm) {
 }
 
 py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int64_t> top_k,
-                  bool with_weights, const py::object& tags) {
+                  Flag with_weights, const py::object& tags) {
   if (top_k.has_value() && *top_k < 0) {
     throw py::value_error("top_k must be 0 or more, or None for all keywords");
   }
@@ -175,7 +175,7 @@ py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int
   py::list result;
   for (const Jieba::Keyword& keyword : keywords) {
     py::str word(keyword.word);
-    if (with_weights) {
+    if (with_weights.value) {
       result.append(py::make_tuple(word, keyword.weight));
     } else {
       result.append(word);
@@ -184,16 +184,16 @@ py::list Keywords(const Jieba& self, const Sentence& sentence, std::optional<int
   return result;
 }
 
-py::typing::List<Words> CutMany(const Jieba& self, py::handle texts, CutMode mode, bool hmm,
-                                Threads threads) {
-  const std::vector<Sentence> sentences = LoadTexts(texts, "cut_many");
+py::typing::List<Words> CutMany(const Jieba& self, py::handle texts, CutMode mode, Flag hmm,
+                                Threads threads, TextErrors errors) {
+  const std::vector<Sentence> sentences = LoadTexts(texts, "cut_many", errors);
   const std::vector<std::string_view> views = Views(sentences);
   py::list result(sentences.size());
   WordInterner interner;
   const CollectorPause pause;
   const NativeLogScope log;
   py::gil_scoped_release unlocked;
-  batch::CutBatch(self, views.data(), views.size(), mode, hmm, threads.count,
+  batch::CutBatch(self, views.data(), views.size(), mode, hmm.value, threads.count,
                   [&](batch::CutChunk& chunk) {
                     py::gil_scoped_acquire locked;
                     size_t begin = 0;
@@ -246,6 +246,8 @@ number of threads, also while words are added or removed.
             ReleaseFreeHeap();
             return std::shared_ptr<Jieba>(std::move(facade));
           }))
+      .def("_data_fingerprint", &Jieba::DataFingerprint,
+           "A digest of the loaded data, run-time changes aside.")
       .def("_edits", &Jieba::Edits,
            "The words changed at run time: (word, removed, weight, tag) with word and tag as "
            "UTF-8 bytes, in byte order of the word.")
@@ -253,10 +255,10 @@ number of threads, also while words are added or removed.
            "Replaces the words changed at run time with `edits`, as _edits gives them.")
       .def(
           "cut",
-          [](const Jieba& self, const Sentence& sentence, bool hmm) {
+          [](const Jieba& self, const Sentence& sentence, Flag hmm) {
             return CutWords(self, sentence, CutMode::kDefault, hmm);
           },
-          py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+          py::arg("sentence"), py::kw_only(), py::arg("hmm") = Flag{true}, R"doc(
 The words of the sentence: dictionary words by maximum probability, with
 stretches of characters outside the dictionary re-cut by the HMM
 (hmm=False: the dictionary alone). Space, tab, line feed, '，' and '。' are
@@ -267,10 +269,10 @@ words of their own.
 )doc")
       .def(
           "cut_for_search",
-          [](const Jieba& self, const Sentence& sentence, bool hmm) {
+          [](const Jieba& self, const Sentence& sentence, Flag hmm) {
             return CutWords(self, sentence, CutMode::kSearch, hmm);
           },
-          py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+          py::arg("sentence"), py::kw_only(), py::arg("hmm") = Flag{true}, R"doc(
 The words of cut(), each word longer than two characters preceded by the
 dictionary words of two and then three characters inside it.
 
@@ -280,7 +282,7 @@ dictionary words of two and then three characters inside it.
       .def(
           "cut_full",
           [](const Jieba& self, const Sentence& sentence) {
-            return CutWords(self, sentence, CutMode::kFull, true);
+            return CutWords(self, sentence, CutMode::kFull, Flag{true});
           },
           py::arg("sentence"), R"doc(
 Full mode: every dictionary word found in the sentence, overlapping words
@@ -288,22 +290,26 @@ included, ordered by start and then by end; a character that no word
 covers stands alone.
 )doc")
       .def("cut_many", &CutMany, py::arg("texts"), py::kw_only(), py::arg("mode") = CutMode::kDefault,
-           py::arg("hmm") = true, py::arg("threads") = Threads{}, R"doc(
+           py::arg("hmm") = Flag{true}, py::arg("threads") = Threads{},
+           py::arg("errors") = TextErrors::kStrict, R"doc(
 The words of each text of `texts`, a list per text in input order, equal
 to calling the cut of `mode` ('default', 'search' or 'full') on each.
 
 texts is any iterable of str, bytes or bytearray (a list, a generator, an
 open text file); it is read whole first, and an item of another type
-raises TypeError naming its position before any work. The cutting runs
-without the interpreter lock on `threads` threads (None: every core; 1:
-the calling thread alone), which live only during the call. A bytes text
-that is not UTF-8 gives [] and an ERROR record, as for cut().
+raises TypeError naming its position before any work. None (and pandas'
+missing values) is no text: []. The cutting runs without the interpreter
+lock on `threads` threads (None: every core; 1: the calling thread
+alone), which live only during the call. A text that is not UTF-8 (bytes,
+or a str with a lone surrogate) gives [] and an ERROR record naming its
+position with errors='strict'; errors='replace' reads the bad bytes as
+U+FFFD.
 
 >>> jieba.cut_many(["今天天气不错", "我们学习中文"], threads=2)
 [['今天', '天气', '不错'], ['我们', '学习', '中文']]
 )doc")
       .def("tokenize", &Tokenize, py::arg("sentence"), py::kw_only(), py::arg("mode") = CutMode::kDefault,
-           py::arg("hmm") = true, R"doc(
+           py::arg("hmm") = Flag{true}, R"doc(
 The words of the cut in `mode` ('default', 'search' or 'full') as
 (word, start, end) tuples, in the same order. For a str the offsets count
 code points, so sentence[start:end] == word; for bytes they count bytes.
@@ -311,7 +317,7 @@ code points, so sentence[start:end] == word; for bytes they count bytes.
 >>> jieba.tokenize("北京天气")
 [('北京', 0, 2), ('天气', 2, 4)]
 )doc")
-      .def("tag", &Tag, py::arg("sentence"), py::kw_only(), py::arg("hmm") = true, R"doc(
+      .def("tag", &Tag, py::arg("sentence"), py::kw_only(), py::arg("hmm") = Flag{true}, R"doc(
 The words of cut() as (word, tag) pairs. The tag is the dictionary's
 part-of-speech tag for the word; a word the dictionary lacks (or holds
 without a tag) gets 'm' (numeral), 'eng' (ASCII letters) or 'x'.
@@ -320,7 +326,7 @@ without a tag) gets 'm' (numeral), 'eng' (ASCII letters) or 'x'.
 [('我们', 'r'), ('学习', 'v'), ('中文', 'n')]
 )doc")
       .def("keywords", &Keywords, py::arg("sentence"), py::arg("top_k") = 20, py::kw_only(),
-           py::arg("with_weights") = false, py::arg("tags") = py::none(), R"doc(
+           py::arg("with_weights") = Flag{false}, py::arg("tags") = py::none(), R"doc(
 The top_k keywords of the sentence by TF-IDF (top_k=None: all of them).
 
 The sentence is cut as by cut(); stop words and words of fewer than two

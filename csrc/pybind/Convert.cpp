@@ -1,13 +1,69 @@
 #include "pybind/Convert.hpp"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <climits>
 #include <exception>
 #include <stdexcept>
 
+#include "tokenizer/jieba/Unicode.hpp"
 #include "tokenizer/limonp/Errors.hpp"
 
 namespace kelp::typing::text::pybind {
+
+namespace {
+
+// The index and value of the first lone surrogate of a str (one exists when
+// its UTF-8 encoding fails).
+std::pair<Py_ssize_t, Py_UCS4> FirstSurrogate(PyObject* str) {
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  for (Py_ssize_t k = 0; k < length; ++k) {
+    const Py_UCS4 c = PyUnicode_READ_CHAR(str, k);
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      return {k, c};
+    }
+  }
+  return {-1, 0};
+}
+
+// The str with every lone surrogate replaced by U+FFFD.
+py::object WithoutSurrogates(PyObject* str) {
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  std::vector<Py_UCS4> chars(static_cast<size_t>(length));
+  for (Py_ssize_t k = 0; k < length; ++k) {
+    const Py_UCS4 c = PyUnicode_READ_CHAR(str, k);
+    chars[static_cast<size_t>(k)] = c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
+  }
+  return py::reinterpret_steal<py::object>(
+      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), length));
+}
+
+// True for None, a float NaN, and what pandas counts as missing (pd.NA,
+// pd.NaT), asked only when pandas is loaded already.
+bool IsMissing(py::handle item) {
+  if (item.is_none()) {
+    return true;
+  }
+  if (PyFloat_Check(item.ptr())) {
+    return std::isnan(PyFloat_AS_DOUBLE(item.ptr()));
+  }
+  PyObject* modules = PyImport_GetModuleDict();
+  PyObject* pandas = PyDict_GetItemString(modules, "pandas");
+  if (pandas == nullptr) {
+    return false;
+  }
+  PyObject* result = PyObject_CallMethod(pandas, "isna", "O", item.ptr());
+  if (result == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  const bool missing = result == Py_True;
+  Py_DECREF(result);
+  return missing;
+}
+
+}  // namespace
 
 bool Sentence::Load(py::handle src) {
   PyObject* obj = src.ptr();
@@ -18,8 +74,13 @@ bool Sentence::Load(py::handle src) {
     } else {
       PyObject* bytes = PyUnicode_AsUTF8String(obj);
       if (bytes == nullptr) {
-        PyErr_Clear();  // lone surrogates have no UTF-8 form: not a text
-        return false;
+        PyErr_Clear();
+        const auto [index, c] = FirstSurrogate(obj);
+        char code[16];
+        std::snprintf(code, sizeof(code), "U+%04X", static_cast<unsigned>(c));
+        throw py::value_error(std::string("the text holds a lone surrogate, ") + code +
+                              ", at index " + std::to_string(index) +
+                              ": it has no UTF-8 form");
       }
       encoded = py::reinterpret_steal<py::object>(bytes);
       data = PyBytes_AS_STRING(bytes);
@@ -40,6 +101,44 @@ bool Sentence::Load(py::handle src) {
     return true;
   }
   return false;
+}
+
+bool Sentence::LoadItem(py::handle src, TextErrors errors) {
+  PyObject* obj = src.ptr();
+  if (PyUnicode_Check(obj) && !PyUnicode_IS_ASCII(obj) && FirstSurrogate(obj).first >= 0) {
+    if (errors == TextErrors::kReplace) {
+      return Load(WithoutSurrogates(obj));
+    }
+    // Kept as the bytes that would stand for the surrogates, which the core
+    // refuses as it refuses any text that is not UTF-8.
+    encoded = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(obj, "utf-8", "surrogatepass"));
+    if (!encoded) {
+      throw py::error_already_set();
+    }
+    owner = encoded;
+    data = PyBytes_AS_STRING(encoded.ptr());
+    size = static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr()));
+    return true;
+  }
+  if (!Load(src)) {
+    if (!IsMissing(src)) {
+      return false;
+    }
+    owner = py::none();  // an empty text
+    data = "";
+    size = 0;
+    return true;
+  }
+  if (errors == TextErrors::kReplace && !is_str && !jieba::IsValidUtf8(View())) {
+    const py::object text = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(View().data(), static_cast<Py_ssize_t>(View().size()), "replace"));
+    if (!text) {
+      throw py::error_already_set();
+    }
+    *this = Sentence();
+    Load(text);
+  }
+  return true;
 }
 
 std::vector<std::string_view> Views(const std::vector<Sentence>& texts) {
@@ -66,17 +165,17 @@ py::iterator IterateTexts(py::handle texts, const char* method) {
 // Appends the next items of `iterator` to `batch` until it holds `max_bytes`
 // of text or `max_texts` texts or the iterator ends; false when nothing was
 // left.
-bool ReadTexts(py::iterator& iterator, const char* method, size_t& position,
+bool ReadTexts(py::iterator& iterator, const char* method, TextErrors errors, size_t& position,
                std::vector<Sentence>& batch, size_t max_bytes, size_t max_texts) {
   size_t bytes = 0;
   size_t read = 0;
   while (bytes < max_bytes && read < max_texts && iterator != py::iterator::sentinel()) {
     const py::handle item = *iterator;
     Sentence& text = batch.emplace_back();
-    if (!text.Load(item)) {
+    if (!text.LoadItem(item, errors)) {
       throw py::type_error(std::string(method) + ": item " + std::to_string(position) + " is " +
-                           Py_TYPE(item.ptr())->tp_name + ", not str, bytes or bytearray" +
-                           (PyUnicode_Check(item.ptr()) ? " (a str with no UTF-8 form)" : ""));
+                           Py_TYPE(item.ptr())->tp_name +
+                           ", not str, bytes or bytearray (or None for no text)");
     }
     bytes += text.View().size();
     ++read;
@@ -88,7 +187,7 @@ bool ReadTexts(py::iterator& iterator, const char* method, size_t& position,
 
 }  // namespace
 
-std::vector<Sentence> LoadTexts(py::handle texts, const char* method) {
+std::vector<Sentence> LoadTexts(py::handle texts, const char* method, TextErrors errors) {
   py::iterator iterator = IterateTexts(texts, method);
   std::vector<Sentence> loaded;
   const Py_ssize_t size = PyObject_LengthHint(texts.ptr(), 0);
@@ -98,12 +197,12 @@ std::vector<Sentence> LoadTexts(py::handle texts, const char* method) {
     PyErr_Clear();
   }
   size_t position = 0;
-  ReadTexts(iterator, method, position, loaded, SIZE_MAX, SIZE_MAX);
+  ReadTexts(iterator, method, errors, position, loaded, SIZE_MAX, SIZE_MAX);
   return loaded;
 }
 
-IterableSource::IterableSource(py::handle texts, const char* method)
-    : iterator_(IterateTexts(texts, method)), method_(method) {}
+IterableSource::IterableSource(py::handle texts, const char* method, TextErrors errors)
+    : iterator_(IterateTexts(texts, method)), method_(method), errors_(errors) {}
 
 IterableSource::~IterableSource() = default;
 
@@ -115,7 +214,7 @@ bool IterableSource::Next(size_t max_bytes, size_t max_texts, std::vector<std::s
   current_ ^= 1;
   std::vector<Sentence>& batch = batches_[current_];
   batch.clear();
-  const bool more = ReadTexts(iterator_, method_, position_, batch, max_bytes, max_texts);
+  const bool more = ReadTexts(iterator_, method_, errors_, position_, batch, max_bytes, max_texts);
   texts = Views(batch);
   return more;
 }
@@ -231,24 +330,24 @@ PyObject* NumberCache::Float(double value) {
 
 namespace {
 
-// Raises `error` as OSError(errno, message, path): calling OSError with an
-// errno picks the subclass (FileNotFoundError for ENOENT and so on).
-void RaiseOSError(const limonp::FileError& error) {
+}  // namespace
+
+void RaiseOSError(const std::string& path_bytes, int error_number) {
   const py::object path = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefaultAndSize(
-      error.path().data(), static_cast<Py_ssize_t>(error.path().size())));
-  const py::object message = py::reinterpret_steal<py::object>(
-      PyUnicode_DecodeUTF8(error.what(), static_cast<Py_ssize_t>(std::strlen(error.what())),
-                           "surrogateescape"));
-  if (!path || !message) {
+      path_bytes.data(), static_cast<Py_ssize_t>(path_bytes.size())));
+  if (!path) {
     return;  // the decoding error is raised instead
   }
-  const int number = error.error_number() != 0 ? error.error_number() : EIO;
-  PyObject* exc = PyObject_CallFunction(PyExc_OSError, "iOO", number, message.ptr(), path.ptr());
+  const int number = error_number != 0 ? error_number : EIO;
+  PyObject* exc = PyObject_CallFunction(PyExc_OSError, "isO", number, std::strerror(number),
+                                        path.ptr());
   if (exc != nullptr) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
     Py_DECREF(exc);
   }
 }
+
+namespace {
 
 void RaiseValueError(const char* what) {
   PyObject* message =
@@ -268,7 +367,7 @@ void RegisterErrors() {
         std::rethrow_exception(thrown);
       }
     } catch (const limonp::FileError& e) {
-      RaiseOSError(e);
+      RaiseOSError(e.path(), e.error_number());
     } catch (const limonp::DataError& e) {
       RaiseValueError(e.what());
     } catch (const std::length_error& e) {
@@ -300,6 +399,19 @@ bool type_caster<kelp::typing::text::pybind::Threads>::load(handle src, bool) {
                       repr(src).cast<std::string>());
   }
   value.count = static_cast<size_t>(count);
+  return true;
+}
+
+bool type_caster<kelp::typing::text::pybind::Path>::load(handle src, bool) {
+  object path = reinterpret_steal<object>(PyOS_FSPath(src.ptr()));
+  if (path && PyUnicode_Check(path.ptr())) {
+    path = reinterpret_steal<object>(PyUnicode_EncodeFSDefault(path.ptr()));
+  }
+  if (!path || !PyBytes_Check(path.ptr())) {
+    PyErr_Clear();
+    return false;
+  }
+  value.bytes.assign(PyBytes_AS_STRING(path.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(path.ptr())));
   return true;
 }
 

@@ -29,6 +29,10 @@ namespace kelp::typing::text::pybind {
 
 namespace py = ::pybind11;
 
+// What a batch does with a text that is not UTF-8: the core counts it as
+// empty (kStrict), or the binding reads the bad bytes as U+FFFD (kReplace).
+enum class TextErrors { kStrict, kReplace };
+
 // A text as the methods take it: the UTF-8 bytes of a str, or the bytes of
 // a bytes or bytearray object.
 //
@@ -50,8 +54,15 @@ struct Sentence {
   bool is_str = false;
 
   std::string_view View() const { return owner ? std::string_view(data, size) : copy; }
-  // Loads `src`; false (and no Python error set) for anything else.
+  // Loads a str, bytes or bytearray; false (and no Python error set) for
+  // anything else. A str holding a lone surrogate, which has no UTF-8 form,
+  // raises ValueError saying where.
   bool Load(py::handle src);
+  // Loads an item of a batch: as Load, and None and pandas' missing values
+  // as an empty text; with kReplace, bytes that are not UTF-8 and lone
+  // surrogates are read as U+FFFD, else they are kept for the core, which
+  // counts the text as empty.
+  bool LoadItem(py::handle src, TextErrors errors);
 };
 
 // The views of `texts`.
@@ -61,14 +72,14 @@ std::vector<std::string_view> Views(const std::vector<Sentence>& texts);
 // read first. An item that is not a text raises TypeError naming its
 // position; a single str, bytes or bytearray (not an iterable of texts)
 // raises TypeError.
-std::vector<Sentence> LoadTexts(py::handle texts, const char* method);
+std::vector<Sentence> LoadTexts(py::handle texts, const char* method, TextErrors errors);
 
 // The texts of an iterable as a stream, for a fit: read a batch at a time
 // on the calling thread, which Next takes the interpreter lock for (the fit
 // runs with it released). Checks for signals (Ctrl-C) before each batch.
 class IterableSource : public batch::TextSource {
  public:
-  IterableSource(py::handle texts, const char* method);
+  IterableSource(py::handle texts, const char* method, TextErrors errors);
   ~IterableSource() override;
 
   bool Next(size_t max_bytes, size_t max_texts, std::vector<std::string_view>& texts) override;
@@ -76,6 +87,7 @@ class IterableSource : public batch::TextSource {
  private:
   py::iterator iterator_;
   const char* method_;
+  TextErrors errors_;
   size_t position_ = 0;
   // The batch being read and the one before it, which the fit still reads.
   std::vector<Sentence> batches_[2];
@@ -97,6 +109,13 @@ struct Choices<jieba::CutMode> {
       {"default", jieba::CutMode::kDefault},
       {"search", jieba::CutMode::kSearch},
       {"full", jieba::CutMode::kFull}};
+};
+
+template <>
+struct Choices<TextErrors> {
+  static constexpr const char* kWhat = "errors";
+  static constexpr std::pair<std::string_view, TextErrors> kValues[] = {
+      {"strict", TextErrors::kStrict}, {"replace", TextErrors::kReplace}};
 };
 
 template <>
@@ -135,6 +154,17 @@ const char* ChoiceName(T value) {
 // A thread count: None for every core (0), or a whole number of 1 or more.
 struct Threads {
   size_t count = 0;
+};
+
+// A switch: True or False, and nothing else (not None, not 0, not "no").
+struct Flag {
+  bool value = false;
+};
+
+// A file path: str, bytes or os.PathLike, as its bytes in the file system's
+// encoding; a NUL byte is refused where the path is used.
+struct Path {
+  std::string bytes;
 };
 
 // Releases the interpreter lock, while it lives, for the work on a text of
@@ -250,6 +280,10 @@ class NumberCache {
   std::vector<Slot> floats_;
 };
 
+// Sets OSError(errno, the system's reason, path) as the Python error: the
+// errno picks the subclass (FileNotFoundError for ENOENT and so on).
+void RaiseOSError(const std::string& path, int error_number);
+
 // Registers the translation of the core's own exceptions: a data file that
 // cannot be opened is an OSError subclass (FileNotFoundError,
 // PermissionError, IsADirectoryError ... from its errno) with the path,
@@ -287,6 +321,30 @@ struct type_caster<kelp::typing::text::jieba::CutMode>
 template <>
 struct type_caster<kelp::typing::text::pybind::Format>
     : choice_caster<kelp::typing::text::pybind::Format> {};
+template <>
+struct type_caster<kelp::typing::text::pybind::TextErrors>
+    : choice_caster<kelp::typing::text::pybind::TextErrors> {};
+
+template <>
+struct type_caster<kelp::typing::text::pybind::Flag> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Flag, const_name("bool"));
+  bool load(handle src, bool) {
+    if (!PyBool_Check(src.ptr())) {
+      return false;
+    }
+    value.value = src.ptr() == Py_True;
+    return true;
+  }
+  static handle cast(kelp::typing::text::pybind::Flag src, return_value_policy, handle) {
+    return handle(src.value ? Py_True : Py_False).inc_ref();
+  }
+};
+
+template <>
+struct type_caster<kelp::typing::text::pybind::Path> {
+  PYBIND11_TYPE_CASTER(kelp::typing::text::pybind::Path, const_name("str | bytes | os.PathLike[str]"));
+  bool load(handle src, bool);
+};
 
 template <>
 struct type_caster<kelp::typing::text::pybind::Threads> {

@@ -19,4 +19,5 @@ PYBIND11_MODULE(_core, m) {
   kelp::typing::text::pybind::BindTokenizder(m);
   kelp::typing::text::pybind::BindEncoder(m);
   kelp::typing::text::pybind::BindNativeLog(m);
+  kelp::typing::text::pybind::BindArgumentErrors(m);
 }

@@ -80,9 +80,13 @@ class SparseEncoder(_CoreSparseEncoder):
     white space or Unicode punctuation; with stop_words=False, the cut's
     words as they are. keep_space says whether words of white space are
     tokens; None (the default) keeps them exactly when stop_words is False.
-    b and k1 are the BM25 parameters; `threads` is the number of threads of
-    every call (None: every core; 1: the calling thread alone), which live
-    only during the call.
+    b (0 to 1) and k1 (0 or more) are the BM25 parameters; `threads` is the
+    number of threads of every call (None: every core; 1: the calling
+    thread alone), which live only during the call. `errors` says what the
+    batch calls do with a text that is not UTF-8 (bytes, or a str with a
+    lone surrogate): 'strict' counts it as empty, with an ERROR record
+    naming its position; 'replace' reads the bad bytes as U+FFFD. None (and
+    pandas' missing values) is no text.
 
     A vector's ids are the 32-bit MurmurHash3 (x86 variant, seed 0) of the
     token's UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False)
@@ -105,6 +109,7 @@ class SparseEncoder(_CoreSparseEncoder):
         b: float = 0.75,
         k1: float = 1.2,
         threads: int | None = None,
+        errors: Literal["strict", "replace"] = "strict",
     ) -> None: ...
     @classmethod
     def from_model(
@@ -117,12 +122,26 @@ class SparseEncoder(_CoreSparseEncoder):
         stop_words: bool = True,
         keep_space: bool | None = None,
         threads: int | None = None,
+        errors: Literal["strict", "replace"] = "strict",
     ) -> SparseEncoder:
         """An encoder over an existing BM25 model, shared rather than copied
         (fit adds to it; b and k1 are the model's), and the segmenter
         `jieba` (None: Jieba() on the bundled data). The settings are those
-        of SparseEncoder(); the model's tokens should be what they give."""
-    def fit(self, texts: Iterable[str | bytes | bytearray]) -> SparseEncoder:
+        of SparseEncoder(); the model's tokens should be what they give.
+        """
+    @property
+    def jieba(self) -> Jieba:
+        """The segmenter."""
+    @property
+    def doc_count(self) -> int:
+        """The number of documents fitted."""
+    @property
+    def average_length(self) -> float:
+        """The average number of tokens of a fitted document."""
+    @property
+    def vocabulary_size(self) -> int:
+        """The number of distinct tokens fitted."""
+    def fit(self, texts: Iterable[str | bytes | bytearray | None]) -> SparseEncoder:
         """Cuts and trains on every text of the iterable (a list, a generator,
         an open text file), streaming it in batches so that memory does not
         grow with the corpus; texts that give no token are skipped. May be
@@ -132,7 +151,10 @@ class SparseEncoder(_CoreSparseEncoder):
         it as it was. Returns the encoder.
         """
     def encode_documents(
-        self, texts: Iterable[str | bytes | bytearray], *, format: Literal["indices", "csr", "dict"] = "indices"
+        self,
+        texts: Iterable[str | bytes | bytearray | None],
+        *,
+        format: Literal["indices", "csr", "dict"] = "indices",
     ) -> Any:
         """One document vector per text, equal to BM25.encode_document of its
         tokens (an empty vector for a text without tokens).
@@ -146,7 +168,7 @@ class SparseEncoder(_CoreSparseEncoder):
         """
     def encode_queries(
         self,
-        texts: Iterable[str | bytes | bytearray],
+        texts: Iterable[str | bytes | bytearray | None],
         *,
         format: Literal["indices", "csr", "dict"] = "indices",
         idf: bool = True,
@@ -163,21 +185,33 @@ class SparseEncoder(_CoreSparseEncoder):
         hmm, stop_words, keep_space, b, k1) and their segmenters the same
         words changed at run time. Returns the encoder.
         """
-    def save(self, path: str | os.PathLike[str]) -> None:
+    def save(self, path: str | bytes | os.PathLike[str]) -> None:
         """Writes the encoder as one JSON file, whole or not at all: the BM25
         model file's five members unchanged (BM25().load() reads them) and a
-        member "_encoder" with the settings and the segmenter's words
-        changed at run time, so that queries are analysed as the documents
-        were.
+        member "_encoder" with the settings, b, k1 and the average length as
+        given, a fingerprint of the segmenter's data and its words changed
+        at run time, so that queries are analysed as the documents were. A
+        file that cannot be written raises OSError (FileNotFoundError,
+        PermissionError, ...) with the path.
         """
     @classmethod
     def load(
-        cls, path: str | os.PathLike[str], jieba: Jieba | None = None, *, threads: int | None = None
+        cls,
+        path: str | bytes | os.PathLike[str],
+        jieba: Jieba | None = None,
+        *,
+        threads: int | None = None,
+        errors: Literal["strict", "replace"] = "strict",
+        check_data: bool = True,
     ) -> SparseEncoder:
-        """The encoder saved at `path`. An encoder on the bundled data comes
-        back on the bundled data (with its changed words); one on data files
-        of your own needs `jieba`, a Jieba on those files, whose words
-        changed at run time become the file's. A file that is not an encoder
-        file raises ValueError; the model's own errors are those of
-        BM25.load.
+        """The encoder saved at `path` (a new one: load is called on the
+        class, SparseEncoder.load(path)). An encoder on the bundled data
+        comes back on the bundled data (with its changed words); one on data
+        files of your own needs `jieba`, a Jieba on those files, whose words
+        changed at run time become the file's. When the file records the
+        fingerprint of its segmenter's data and `jieba` (or the bundled
+        data) has other data, ValueError names both; check_data=False uses
+        it anyway. A file that is not an encoder file, or whose statistics
+        cannot be (a negative count, say), raises ValueError; the model's own
+        errors are those of BM25.load.
         """

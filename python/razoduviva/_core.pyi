@@ -1,6 +1,7 @@
 """The compiled core of razoduviva: Chinese word segmentation (Jieba) and BM25
 sparse vectors (BM25). Private: import these from razoduviva."""
 
+import os
 from collections.abc import Iterable, Sequence
 from typing import Any, Literal, overload
 
@@ -20,7 +21,10 @@ class BM25:
         """A model with no documents yet.
 
         b scales the length normalisation of document weights, k1 their
-        saturation. Raises ValueError when either is NaN or infinite.
+        saturation. Raises ValueError when either is NaN or infinite. The values
+        that make sense are b from 0 (no normalisation) to 1 (full) and k1 of 0
+        or more (0: every present token weighs the same); others are taken as
+        given, and document weights then leave the range 0 to 1.
         """
     @overload
     def train(self, tokens: Sequence[str | bytes], /) -> None:
@@ -53,7 +57,7 @@ class BM25:
         this model, which doubles it. Raises ValueError when b or k1 differ,
         and then changes nothing.
         """
-    def dump(self, path: str | bytes, /) -> None:
+    def dump(self, path: str | bytes | os.PathLike[str], /) -> None:
         """Writes the model as a JSON file, whole or not at all.
 
         It writes a temporary file in the same folder and renames it over the
@@ -86,6 +90,21 @@ class BM25:
     @overload
     def encode_query(self, tokens: Sequence[int], /) -> dict[int, float]:
         """The query vector of a list of int token ids, ids ascending."""
+    @property
+    def b(self) -> float:
+        """The length normalisation b."""
+    @property
+    def k1(self) -> float:
+        """The term-frequency saturation k1."""
+    @property
+    def doc_count(self) -> int:
+        """The number of documents trained."""
+    @property
+    def average_length(self) -> float:
+        """The average number of tokens of a trained document."""
+    @property
+    def vocabulary_size(self) -> int:
+        """The number of distinct tokens counted."""
 
 class Jieba:
     """Chinese word segmenter over a dictionary, an HMM model and keyword tables.
@@ -103,11 +122,11 @@ class Jieba:
 
     def __init__(
         self,
-        dict_path: str | bytes,
-        hmm_path: str | bytes,
-        user_dict_path: str | bytes,
-        idf_path: str | bytes,
-        stop_word_path: str | bytes,
+        dict_path: str | bytes | os.PathLike[str],
+        hmm_path: str | bytes | os.PathLike[str],
+        user_dict_path: str | bytes | os.PathLike[str],
+        idf_path: str | bytes | os.PathLike[str],
+        stop_word_path: str | bytes | os.PathLike[str],
     ) -> None: ...
     def cut(self, sentence: str | bytes | bytearray, *, hmm: bool = True) -> list[str]:
         """The words of the sentence: dictionary words by maximum probability, with
@@ -132,21 +151,25 @@ class Jieba:
         """
     def cut_many(
         self,
-        texts: Iterable[str | bytes | bytearray],
+        texts: Iterable[str | bytes | bytearray | None],
         *,
         mode: Literal["default", "search", "full"] = "default",
         hmm: bool = True,
         threads: int | None = None,
+        errors: Literal["strict", "replace"] = "strict",
     ) -> list[list[str]]:
         """The words of each text of `texts`, a list per text in input order, equal
         to calling the cut of `mode` ('default', 'search' or 'full') on each.
 
         texts is any iterable of str, bytes or bytearray (a list, a generator, an
         open text file); it is read whole first, and an item of another type
-        raises TypeError naming its position before any work. The cutting runs
-        without the interpreter lock on `threads` threads (None: every core; 1:
-        the calling thread alone), which live only during the call. A bytes text
-        that is not UTF-8 gives [] and an ERROR record, as for cut().
+        raises TypeError naming its position before any work. None (and pandas'
+        missing values) is no text: []. The cutting runs without the interpreter
+        lock on `threads` threads (None: every core; 1: the calling thread
+        alone), which live only during the call. A text that is not UTF-8 (bytes,
+        or a str with a lone surrogate) gives [] and an ERROR record naming its
+        position with errors='strict'; errors='replace' reads the bad bytes as
+        U+FFFD.
 
         >>> jieba.cut_many(["今天天气不错", "我们学习中文"], threads=2)
         [['今天', '天气', '不错'], ['我们', '学习', '中文']]
@@ -217,8 +240,9 @@ class SparseEncoder:
         keep_space: bool | None,
         model: BM25,
         threads: int | None,
+        errors: Literal["strict", "replace"],
     ) -> None: ...
-    def tokens(self, text: str | bytes | bytearray) -> list[str]:
+    def tokens(self, text: str | bytes | bytearray | None) -> list[str]:
         """The tokens of one text, as fit and the encoders count them."""
     @property
     def jieba(self) -> Jieba:
@@ -244,6 +268,9 @@ class SparseEncoder:
     @property
     def k1(self) -> float:
         """The model's term-frequency saturation."""
+    @property
+    def errors(self) -> Literal["strict", "replace"]:
+        """What a batch does with text that is not UTF-8: 'strict' or 'replace'."""
     @property
     def threads(self) -> int | None:
         """The threads of every batch call: None for every core."""

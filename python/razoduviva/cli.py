@@ -5,6 +5,7 @@
     python -m razoduviva cut --tag --offsets < corpus.txt
     python -m razoduviva keywords --top 5 --weights < corpus.txt
     python -m razoduviva train corpus.txt -o model.json --threads 2
+    python -m razoduviva fit corpus.txt -o encoder.json
     python -m razoduviva encode model.json --query 北京的大学
 
 Each subcommand has --help. Standard library only.
@@ -172,13 +173,16 @@ def _jieba(args):
         raise CliError("malformed data file %s" % e) from None
 
 
-def _model(path):
-    """A BM25 restored from the model file at `path`."""
+def _model_text(path):
     try:
         with open(path, "rb") as f:
-            text = f.read()
+            return f.read()
     except OSError as e:
         raise CliError("cannot read model %s: %s" % (path, e.strerror or e)) from None
+
+
+def _model(path, text):
+    """A BM25 restored from the model file at `path`, whose bytes are `text`."""
     model = razoduviva.BM25()
     try:
         with _NATIVE_LOG.held():
@@ -589,55 +593,90 @@ def _encoder(args, model):
 _BLANK_LINE = re.compile(r"^[^\S\n]*$", re.M)
 
 
-def cmd_train(args):
-    output = _output_path(args.output)
-    streams, total = _inputs(args.files)
-    model = razoduviva.BM25(b=args.b, k1=args.k1)
-    encoder = None if args.pretokenized else _encoder(args, model)
-    progress = _Progress(total)
-    done = lines = skipped = 0
+class _Corpus:
+    """The lines of the input files (or standard input) as texts, counted as
+    they go by, with a progress line."""
 
-    def texts():
-        # The lines of every block, counted as they go by.
-        nonlocal done, lines, skipped
-        for block in _all_blocks(streams):
+    def __init__(self, files):
+        self.streams, total = _inputs(files)
+        self.progress = _Progress(total)
+        self.done = self.lines = self.skipped = 0
+
+    def texts(self):
+        for block in _all_blocks(self.streams):
             if block is None:
                 continue
             text = _text(block)
             block_lines = text.split("\n")
-            lines += len(block_lines)
-            skipped += len(_BLANK_LINE.findall(text))
-            done += len(block)
-            progress.update(done, lines - skipped)
+            self.lines += len(block_lines)
+            self.skipped += len(_BLANK_LINE.findall(text))
+            self.done += len(block)
+            self.progress.update(self.done, self.lines - self.skipped)
             yield from block_lines
 
+    @property
+    def documents(self):
+        return self.lines - self.skipped
+
+    def finish(self, what, output):
+        self.progress.update(self.done, self.documents, final=True)
+        if self.progress.on:
+            sys.stderr.write("%s: %s of %d documents written to %s; empty lines skipped: %d\n"
+                             % (PROG, what, self.documents, output, self.skipped))
+
+
+def cmd_train(args):
+    output = _output_path(args.output)
+    corpus = _Corpus(args.files)
+    model = razoduviva.BM25(b=args.b, k1=args.k1)
+    encoder = None if args.pretokenized else _encoder(args, model)
     try:
         if encoder is not None:
             # One call over the whole input, so that its batches span block
             # and file ends and every thread has work. It skips the lines
             # without tokens itself and trains in input order: the model
             # does not depend on the number of threads.
-            encoder.fit(texts())
+            encoder.fit(corpus.texts())
         else:
             train = model.train
-            for line in texts():
+            for line in corpus.texts():
                 tokens = line.split()
                 if tokens:
                     train(tokens)
     except BaseException:
-        progress.end()
+        corpus.progress.end()
         raise
-    documents = lines - skipped
-    if not documents:
+    if not corpus.documents:
         raise CliError("no documents to train on: every input line is empty")
     try:
         model.dump(output)
     except RuntimeError as e:
         raise CliError("cannot write model %s: %s" % (output, e)) from None
-    progress.update(done, documents, final=True)
-    if progress.on:
-        sys.stderr.write("%s: model of %d documents written to %s; empty lines skipped: %d\n"
-                         % (PROG, documents, output, skipped))
+    corpus.finish("model", output)
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# fit
+
+def cmd_fit(args):
+    output = _output_path(args.output)
+    corpus = _Corpus(args.files)
+    encoder = razoduviva.SparseEncoder(
+        _jieba(args), mode=args.mode, hmm=not args.no_hmm, stop_words=not args.keep_stop_words,
+        b=args.b, k1=args.k1, threads=args.threads)
+    try:
+        encoder.fit(corpus.texts())
+    except BaseException:
+        corpus.progress.end()
+        raise
+    if not encoder.doc_count:
+        raise CliError("no documents to fit on: no input line gives a token")
+    try:
+        encoder.save(output)
+    except OSError as e:
+        raise CliError("cannot write encoder %s: %s" % (output, e.strerror or e)) from None
+    corpus.finish("encoder", output)
     return 0
 
 
@@ -672,7 +711,8 @@ def _batches(blocks, size):
 def _check_tokens(args):
     """Settles the mode of train and encode in args.mode; a usage error
     message for options that do not go together."""
-    if args.pretokenized:
+    args.mode_given = args.mode is not None
+    if getattr(args, "pretokenized", False):
         if args.mode is not None or args.no_hmm:
             return "--pretokenized does not cut: not with --mode or --no-hmm"
         if getattr(args, "format", "dict") != "dict":
@@ -681,11 +721,31 @@ def _check_tokens(args):
     return None
 
 
+def _encoder_file(args, text):
+    """The encoder of an encoder file, with its own settings; None for a
+    plain model file."""
+    if b'"_encoder"' not in text:
+        return None
+    if args.mode_given or args.no_hmm or args.pretokenized:
+        raise CliError("%s is an encoder file, which holds its own settings: not with --mode, "
+                       "--no-hmm or --pretokenized" % args.model)
+    own_data = any(getattr(args, key) for key in ("dict", "hmm", "user_dict", "idf", "stop_words"))
+    try:
+        with _NATIVE_LOG.held():
+            return razoduviva.SparseEncoder.load(args.model, _jieba(args) if own_data else None,
+                                                 threads=args.threads)
+    except (RuntimeError, ValueError, IndexError, OverflowError) as e:
+        raise CliError("cannot load the encoder %s" % e) from None
+
+
 def cmd_encode(args):
-    model = _model(args.model)
-    if args.pretokenized:
-        return _encode_pretokenized(args, model)
-    encoder = _encoder(args, model)
+    text = _model_text(args.model)
+    encoder = _encoder_file(args, text)
+    if encoder is None:
+        model = _model(args.model, text)
+        if args.pretokenized:
+            return _encode_pretokenized(args, model)
+        encoder = _encoder(args, model)
     encode = encoder.encode_queries if args.query else encoder.encode_documents
     dumps = functools.partial(json.dumps, ensure_ascii=False)
 
@@ -848,6 +908,7 @@ def build_parser():
         prog=PROG,
         description="Chinese word segmentation and BM25 sparse vectors.",
         epilog="Run '%s COMMAND --help' for the options of a command." % PROG)
+    parser.add_argument("--version", action="version", version="%s %s" % (PROG, razoduviva.__version__))
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
 
     p = commands.add_parser(
@@ -918,14 +979,38 @@ def build_parser():
     p.set_defaults(func=cmd_train, check=_check_tokens)
 
     p = commands.add_parser(
-        "encode", parents=[cutting, data], help="encode text with a BM25 model, as JSON",
-        description="Encode text as the sparse vector of a trained model, a JSON object: "
-                    "from word to weight, in ascending word order, or with --format "
-                    "indices the hashed ids of the words and their weights. The TEXT "
-                    "arguments give one vector; else each line of standard input gives "
-                    "one, one per line, streaming. Lines are cut as 'train' cuts them; "
-                    "white-space words are left out.")
-    p.add_argument("model", metavar="MODEL", help="model file written by 'train'")
+        "fit", parents=[cutting, data], help="fit a SparseEncoder on a corpus",
+        description="Fit a razoduviva.SparseEncoder on a corpus of one document per line "
+                    "(the FILEs in order, or standard input) and write its file, which "
+                    "SparseEncoder.load and 'encode' read: the tokens are the encoder's "
+                    "(stop words, white space and punctuation left out), and the file "
+                    "keeps the settings. Shows progress on standard error when it is a "
+                    "terminal.")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="corpus files, '-' for standard input (default: standard input)")
+    p.add_argument("-o", "--output", required=True, metavar="ENCODER",
+                   help="encoder file to write (written whole or not at all)")
+    p.add_argument("--b", type=_ranged_float(0.0, 1.0), default=0.75,
+                   help="length normalisation, 0 to 1 (default: %(default)s)")
+    p.add_argument("--k1", type=_ranged_float(0.0), default=1.2,
+                   help="term-frequency saturation, 0 or more (default: %(default)s)")
+    p.add_argument("--keep-stop-words", action="store_true",
+                   help="count stop words, white space and punctuation as tokens too")
+    p.set_defaults(func=cmd_fit, check=_check_tokens)
+
+    p = commands.add_parser(
+        "encode", parents=[cutting, data], help="encode text with a model or an encoder, as JSON",
+        description="Encode text as a sparse vector, a JSON object: from token to weight, "
+                    "in ascending order, or with --format indices the hashed ids of the "
+                    "tokens and their weights. MODEL is an encoder file (written by 'fit' "
+                    "or SparseEncoder.save), whose own settings cut the text, so that the "
+                    "vectors are the encoder's encode_documents and encode_queries; or a "
+                    "model file written by 'train', with the words 'train' counts (white "
+                    "space left out, cut with --mode and --no-hmm). The TEXT arguments give "
+                    "one vector; else each line of standard input gives one, one per line, "
+                    "streaming.")
+    p.add_argument("model", metavar="MODEL",
+                   help="encoder file written by 'fit', or model file written by 'train'")
     p.add_argument("text", nargs="*", metavar="TEXT", help="text to encode (default: standard input)")
     p.add_argument("--query", action="store_true",
                    help="the query vector (idf weights summing to 1) instead of the "
@@ -934,10 +1019,10 @@ def build_parser():
                    help="the text holds tokens separated by white space; no cutting (not "
                         "with --mode, --no-hmm or --format indices)")
     p.add_argument("--format", choices=FORMATS, default="dict",
-                   help="dict: {word: weight, ...}; indices: {\"indices\": [...], "
-                        "\"values\": [...]}, each word's id the 32-bit MurmurHash3 of its "
-                        "UTF-8 bytes (seed 0, unsigned) as razoduviva.SparseEncoder gives it, "
-                        "ids ascending, words of one id adding their weights (default: dict)")
+                   help="dict: {token: weight, ...}; indices: {\"indices\": [...], "
+                        "\"values\": [...]}, each token's id the 32-bit MurmurHash3 of its "
+                        "UTF-8 bytes (seed 0, unsigned), ids ascending, tokens of one id "
+                        "adding their weights (default: dict)")
     p.set_defaults(func=cmd_encode, check=_check_tokens)
 
     p = commands.add_parser(

@@ -1,7 +1,7 @@
 """Fit and encode on Apache Spark: the model and the vectors one machine would
 give, for corpora that live in tables on a cluster.
 
-    pip install "razoduviva[spark]"
+    pip install ".[spark]" (from the checkout)
 
     from razoduviva import spark
     df = session.read.parquet("corpus.parquet")
@@ -41,8 +41,8 @@ try:
     import pandas
     from pyspark.sql import types as _types
 except ImportError as e:  # pragma: no cover - exercised without pyspark only
-    raise ImportError('razoduviva.spark needs pyspark, pandas and pyarrow: '
-                      'pip install "razoduviva[spark]"') from e
+    raise ImportError('razoduviva.spark needs pyspark, pandas and pyarrow: pip install them, '
+                      'or pip install ".[spark]" in the razoduviva checkout') from e
 
 from razoduviva import BM25, SparseEncoder
 
@@ -121,7 +121,7 @@ def fit(df, column, encoder=None):
 
     def fit_partition(batches):
         part = _worker_encoder(broadcast.value, fresh=True)
-        part.fit(text for batch in batches for text in batch[column] if text is not None)
+        part.fit(text for batch in batches for text in batch[column])  # nulls: no text
         yield pandas.DataFrame({"state": [pickle.dumps(part.model)]})
 
     def merge(a, b):

@@ -27,7 +27,7 @@ STOP_WORD_PATH = os.path.join(DATA_DIR, "stop_words.txt")
 SAMPLE_PATH = os.path.join(DATA_DIR, "sample.txt")
 
 
-def paths(user_dict_path: str = "") -> dict:
+def paths(user_dict_path: str = "") -> dict[str, str]:
     """The five keyword arguments of razoduviva.Jieba for the bundled data.
 
     `user_dict_path` is passed through: empty for none, or one or more user

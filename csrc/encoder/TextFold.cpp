@@ -233,9 +233,7 @@ class Folder {
     }
     buffer_.append(text_.data() + pending_, n - pending_);
     if (map_ != nullptr) {
-      if (buffer_.size() >= kMaxTextBytes) {
-        throw std::length_error("TextFold: the folded text is too long for its offsets");
-      }
+      CheckMapLimit();
       map_->Finish(buffer_.size());
     }
     return true;
@@ -275,6 +273,9 @@ class Folder {
       buffer_.reserve(text_.size() + text_.size() / 8 + 16);
     }
     buffer_.append(text_.data() + pending_, begin - pending_);
+    if (map_ != nullptr) {
+      CheckMapLimit(n);
+    }
     if (map_ != nullptr && !(one_char && n == end - begin)) {
       const auto at = static_cast<uint32_t>(buffer_.size());
       map_->Add(FoldMap::Span{at, static_cast<uint32_t>(at + n), static_cast<uint32_t>(begin),
@@ -282,6 +283,14 @@ class Folder {
     }
     buffer_.append(bytes, n);
     pending_ = end;
+  }
+
+  // The map's offsets are 32-bit: the folded text, with `more` bytes to
+  // come, must stay below 4 GiB.
+  void CheckMapLimit(size_t more = 0) const {
+    if (buffer_.size() + more >= kMaxTextBytes) {
+      throw std::length_error("TextFold: the folded text is too long for its offsets");
+    }
   }
 
   // Case folding of one code point into `out`; returns the count written.

@@ -265,6 +265,9 @@ IndexFile::Contents IndexFile::Read(const char* bytes, std::size_t size, const s
     if (Crc32c(bytes + start[i], start[i + 1] - start[i]) != LoadU32(bytes + kChecksumsAt + 4 * i)) {
       check.Corrupt(std::string("the ") + kSectionNames[i] + " section fails its checksum");
     }
+    const std::size_t used = counts[i] * kUnits[i];
+    check.Require(std::memcmp(bytes + start[i] + used, kZeros, start[i + 1] - start[i] - used) == 0,
+                  "the bytes between two sections are not zero");
   }
 
   Contents contents;

@@ -294,12 +294,12 @@ InvertedIndex InvertedIndex::FromFile(std::shared_ptr<const void> storage, const
   const IndexFile::Contents contents = IndexFile::Read(data, size, where);
   InvertedIndex index;
   index.blob_.assign(contents.blob.data(), contents.blob.size());
-  if (contents.arrays.doc_count > 0) {
-    index.segments_.push_back(
-        std::make_shared<const Segment>(contents.arrays, std::move(storage), mapped));
-    index.stale_.push_back(0);
-    index.ordinals_ = contents.arrays.doc_count;
-  }
+  // Even empty, the segment is kept: saving the index again writes the
+  // same bytes.
+  index.segments_.push_back(
+      std::make_shared<const Segment>(contents.arrays, std::move(storage), mapped));
+  index.stale_.push_back(0);
+  index.ordinals_ = contents.arrays.doc_count;
   return index;
 }
 

@@ -46,6 +46,17 @@ std::uint32_t InvertedIndex::Find(std::int64_t id) const {
 
 bool InvertedIndex::Contains(std::int64_t id) const { return Find(id) != kNoDocument; }
 
+void InvertedIndex::CheckNotPinned() const {
+  if (pinned()) {
+    throw std::runtime_error("the index is in use: a search in another thread is reading it");
+  }
+}
+
+void InvertedIndex::set_blob(std::string blob) {
+  CheckNotPinned();
+  blob_ = std::move(blob);
+}
+
 void InvertedIndex::CheckNewIds(const std::int64_t* ids, std::size_t count) const {
   std::vector<std::int64_t> sorted(ids, ids + count);
   std::sort(sorted.begin(), sorted.end());
@@ -89,6 +100,7 @@ void InvertedIndex::CheckNewIds(const std::int64_t* ids, std::size_t count) cons
 }
 
 void InvertedIndex::Add(const SparseRows& documents, const std::int64_t* ids) {
+  CheckNotPinned();
   const std::size_t count = documents.rows;
   if (count == 0) {
     return;
@@ -135,6 +147,7 @@ void InvertedIndex::MergeNewest() {
 }
 
 std::size_t InvertedIndex::Remove(const std::int64_t* ids, std::size_t count) {
+  CheckNotPinned();
   std::size_t removed = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t doc = Find(ids[i]);

@@ -36,8 +36,10 @@
 // Thread-safety: the const members only read, so any number of threads may
 // search (and save, serialize, list ids) at once. Add, Remove, set_blob and
 // assignment change the index and must not overlap any other call on it;
-// the binding serialises them under the interpreter lock, as it does
-// BM25::pin. SearchMany runs its own threads, which live for the call.
+// the binding serialises them under the interpreter lock, and pins the
+// index (pin(), as BM25::pin) around work that reads it without that lock,
+// so that a change from another thread is refused meanwhile. SearchMany
+// runs its own threads, which live for the call.
 #pragma once
 
 #include <cstddef>
@@ -92,8 +94,8 @@ class InvertedIndex {
   ~InvertedIndex();
   InvertedIndex(InvertedIndex&&) noexcept;
   InvertedIndex& operator=(InvertedIndex&&) noexcept;
-  // Segments are shared immutable parts, but the removed set and the blob
-  // are not: no implicit copies of what may be gigabytes.
+  // An index may hold gigabytes: no implicit copies (Serialize and
+  // Deserialize make an explicit one).
   InvertedIndex(const InvertedIndex&) = delete;
   InvertedIndex& operator=(const InvertedIndex&) = delete;
 
@@ -101,11 +103,13 @@ class InvertedIndex {
   // throws std::invalid_argument, changing nothing, for an id held or given
   // twice ("document id 42 is already in the index", "... is given twice"),
   // a weight that is not finite or beyond the float range, a row that ends
-  // before it starts; std::length_error past kMaxDocuments.
+  // before it starts; std::length_error past kMaxDocuments;
+  // std::runtime_error while pinned.
   void Add(const SparseRows& documents, const std::int64_t* ids);
 
   // Removes the documents with ids[0, count) that are held; ids that are
-  // not are ignored. Returns how many were removed.
+  // not are ignored. Returns how many were removed. Throws
+  // std::runtime_error while pinned, changing nothing.
   std::size_t Remove(const std::int64_t* ids, std::size_t count);
 
   bool Contains(std::int64_t id) const;
@@ -146,7 +150,31 @@ class InvertedIndex {
 
   // The caller's bytes, kept in the file as they are (an encoder's file).
   const std::string& blob() const noexcept { return blob_; }
-  void set_blob(std::string blob) noexcept { blob_ = std::move(blob); }
+  void set_blob(std::string blob);
+
+  // Work that reads the index outside its caller's own serialisation
+  // pins it for its duration; Add, Remove and set_blob refuse a pinned
+  // index with std::runtime_error, changing nothing. pin, unpin and pinned
+  // are not synchronised themselves: the caller's lock (the interpreter
+  // lock) must cover them. A pin belongs to the object: a moved-to index
+  // starts with its own count, and assigning to a pinned one is the
+  // caller's to refuse (it checks pinned() under the same lock).
+  void pin() const noexcept { ++pins_.count; }
+  void unpin() const noexcept { --pins_.count; }
+  bool pinned() const noexcept { return pins_.count != 0; }
+
+  // Holds an index pinned while it lives; made and destroyed under the
+  // caller's lock. Not copyable: each Pin is one pin, released once.
+  class Pin {
+   public:
+    explicit Pin(const InvertedIndex& index) noexcept : index_(index) { index_.pin(); }
+    ~Pin() { index_.unpin(); }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+   private:
+    const InvertedIndex& index_;
+  };
 
   IndexStats Stats() const;
 
@@ -156,6 +184,8 @@ class InvertedIndex {
   bool IsRemoved(std::uint32_t doc) const noexcept {
     return removed_count_ != 0 && ((removed_[doc >> 6] >> (doc & 63)) & 1) != 0;
   }
+  // Throws the refusal of a change while the index is pinned.
+  void CheckNotPinned() const;
   // Throws unless every id of the batch is new and given once.
   void CheckNewIds(const std::int64_t* ids, std::size_t count) const;
   void MergeNewest();
@@ -171,6 +201,14 @@ class InvertedIndex {
   std::vector<std::uint64_t> removed_;  // a bit per ordinal; empty until a removal
   std::size_t removed_count_ = 0;
   std::string blob_;
+  // Not carried by copies or moves: a pin is on one object.
+  struct PinCount {
+    int count = 0;
+    PinCount() noexcept = default;
+    PinCount(const PinCount&) noexcept {}
+    PinCount& operator=(const PinCount&) noexcept { return *this; }
+  };
+  mutable PinCount pins_;
 };
 
 }  // namespace kelp::typing::text::index

@@ -232,6 +232,28 @@ TEST(InvertedIndexTest, RemovesHeldIdsOnly) {
   EXPECT_EQ(index.Search(&token, &weight, 1, 2), (std::vector<Hit>{{3, 9.0}, {4, 5.0}}));
 }
 
+// While a search reads it without the caller's lock, changes are refused.
+TEST(InvertedIndexTest, RefusesChangesWhilePinned) {
+  InvertedIndex index;
+  Rows rows;
+  rows.Append({{1, 1.0}}, 1);
+  {
+    const InvertedIndex::Pin pin(index);
+    EXPECT_THROW(index.Add(rows.View(), rows.ids.data()), std::runtime_error);
+    const std::int64_t id = 1;
+    EXPECT_THROW(index.Remove(&id, 1), std::runtime_error);
+    EXPECT_THROW(index.set_blob("x"), std::runtime_error);
+    EXPECT_EQ(index.size(), 0u);
+    InvertedIndex other;
+    const InvertedIndex::Pin other_pin(other);
+    const InvertedIndex moved(std::move(other));
+    EXPECT_FALSE(moved.pinned());  // the pin stays with its object
+  }
+  EXPECT_FALSE(index.pinned());
+  index.Add(rows.View(), rows.ids.data());
+  EXPECT_EQ(index.size(), 1u);
+}
+
 TEST(InvertedIndexTest, RefusesBadQueryWeights) {
   InvertedIndex index;
   const std::uint32_t tokens[] = {1, 2};

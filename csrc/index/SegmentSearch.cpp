@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -16,10 +15,19 @@ namespace {
 // 2^32 terms stays below DBL_MAX.
 constexpr double kMaxQueryWeight = 1e250;
 
-// A window is searched with MaxScore when the postings its non-essential
-// terms hold there are at least this many times those of its essential
-// terms; otherwise every term is added up, which is then cheaper.
-constexpr std::size_t kLookUpShare = 4;
+// A term that may be left out of a window's sums is looked up instead only
+// when it has at least this many times as many postings there as the
+// terms added up: looking a document up costs about as much as adding a
+// few postings.
+constexpr std::size_t kLookUpShare = 2;
+
+// A window is swept (see ScoreWindow) when its postings are at least one
+// in this many of its ordinals.
+constexpr std::uint32_t kSweepShare = 8;
+
+// A window's bound of a term comes from at most this many of its blocks;
+// past that, the term's own bound (close to it, for long lists) is taken.
+constexpr std::uint32_t kBoundBlocks = 8;
 
 // The largest k for which a floor is taken from block maxima (it costs a
 // pass over the blocks of the query's terms).
@@ -56,19 +64,21 @@ std::uint32_t FindFrom(const PostingCursor& c, std::uint32_t from, std::uint32_t
     }
     from = std::max(from, block << c.block_shift);
   }
-  // The block's last ordinal is at least the target: the walk stops in it.
-  while (c.docs[from] < target) {
-    ++from;
-  }
-  return from;
+  // The block's last ordinal is at least the target: the answer is in it.
+  const std::uint32_t last = std::min(((from >> c.block_shift) + 1) << c.block_shift, c.count);
+  return static_cast<std::uint32_t>(std::lower_bound(c.docs + from, c.docs + last, target) - c.docs);
 }
 
 }  // namespace
 
 double PostingCursor::BoundBefore(std::uint32_t end) const noexcept {
   const std::uint32_t block_count = ((count - 1) >> block_shift) + 1;
+  const std::uint32_t first = pos >> block_shift;
   double best = 0.0;
-  for (std::uint32_t b = pos >> block_shift; b < block_count; ++b) {
+  for (std::uint32_t b = first; b < block_count; ++b) {
+    if (b - first == kBoundBlocks) {
+      return bound;  // many blocks: the term's own bound will do
+    }
     const BlockInfo& block = blocks[b];
     const double product = q * static_cast<double>(negative ? block.min_weight : block.max_weight);
     best = product > best ? product : best;
@@ -141,7 +151,7 @@ void SegmentSearch::Prepare(const std::uint32_t* tokens, const double* weights, 
   scratch.matched.assign((m + 63) / 64, 0);
   if (scratch.sums.size() != kWindow) {
     scratch.sums.assign(kWindow, 0.0);
-    scratch.marks.assign(kWindow, 0);
+    scratch.marks.assign(kWindow / 64, 0);
   }
 }
 
@@ -190,8 +200,8 @@ double OpenCursors(const Segment& segment, SegmentSearch::Scratch& scratch, bool
 
 // The window's first ordinal and the one past it, from the least current
 // ordinal of cursors [first, last); false when they are all past the end.
-bool NextWindow(const PostingCursor* c, std::size_t first, std::size_t last, std::uint32_t& begin,
-                std::uint32_t& end) {
+bool NextWindow(const PostingCursor* c, std::size_t first, std::size_t last, std::uint32_t size,
+                std::uint32_t& begin, std::uint32_t& end) {
   begin = kNoDocument;
   for (std::size_t i = first; i < last; ++i) {
     begin = std::min(begin, c[i].doc);
@@ -199,18 +209,17 @@ bool NextWindow(const PostingCursor* c, std::size_t first, std::size_t last, std
   if (begin == kNoDocument) {
     return false;
   }
-  end = begin < kNoDocument - SegmentSearch::kWindow ? begin + SegmentSearch::kWindow
-                                                     : kNoDocument;
+  end = begin < kNoDocument - size ? begin + size : kNoDocument;
   return true;
 }
 
 // Adds the products of `c`'s postings before position `stop` (the first
-// at or past the window's end) to the window's sums and marks their
-// ordinals; moves `c` to `stop`. Returns the highest local ordinal marked,
-// or 0. (Marks are bytes, stored without reading: a bit set would make
-// each posting wait for the previous one's store.)
+// at or past the window's end) to the window's sums, and with kMark marks
+// their ordinals; moves `c` to `stop`. Returns the highest local ordinal
+// added to, or 0.
+template <bool kMark>
 std::uint32_t AddWindow(PostingCursor& c, std::uint32_t begin, std::uint32_t stop, double* sums,
-                        unsigned char* marks) {
+                        std::uint64_t* marks) {
   if (c.pos >= stop) {
     return 0;
   }
@@ -220,7 +229,9 @@ std::uint32_t AddWindow(PostingCursor& c, std::uint32_t begin, std::uint32_t sto
   for (std::uint32_t p = c.pos; p < stop; ++p) {
     const std::uint32_t local = docs[p] - begin;
     sums[local] += q * static_cast<double>(weights[p]);
-    marks[local] = 1;
+    if (kMark) {
+      marks[local >> 6] |= std::uint64_t{1} << (local & 63);
+    }
   }
   const std::uint32_t highest = docs[stop - 1] - begin;
   c.pos = stop;
@@ -228,52 +239,93 @@ std::uint32_t AddWindow(PostingCursor& c, std::uint32_t begin, std::uint32_t sto
   return highest;
 }
 
-// Calls take(local) for each marked ordinal up to `highest`, in ascending
-// order, clearing the marks; eight marks are read at once.
+// Calls take(local, sum) for each local ordinal up to `highest` whose sum
+// reaches *threshold (which take may raise), in ascending order, and sets
+// every sum back to 0.0; eight sums are compared at a time.
 template <typename Take>
-void TakeMarked(unsigned char* marks, std::uint32_t highest, Take&& take) {
+void TakeReaching(double* sums, std::uint32_t highest, const double* threshold, Take&& take) {
   for (std::uint32_t at = 0; at <= highest; at += 8) {
-    std::uint64_t eight;
-    std::memcpy(&eight, marks + at, sizeof(eight));
-    if (eight == 0) {
+    double* eight = sums + at;
+    bool any = false;
+    for (int i = 0; i < 8; ++i) {
+      any |= eight[i] >= *threshold;
+    }
+    if (any) {
+      for (std::uint32_t i = 0; i < 8; ++i) {
+        if (eight[i] >= *threshold) {
+          take(at + i, eight[i]);
+        }
+      }
+    }
+    for (int i = 0; i < 8; ++i) {
+      eight[i] = 0.0;
+    }
+  }
+}
+
+// Calls take(local) for each marked ordinal up to `highest`, in ascending
+// order, clearing the marks.
+template <typename Take>
+void TakeMarked(std::uint64_t* marks, std::uint32_t highest, Take&& take) {
+  for (std::uint32_t w = 0; w <= highest >> 6; ++w) {
+    std::uint64_t bits = marks[w];
+    if (bits == 0) {
       continue;
     }
-    std::memset(marks + at, 0, sizeof(eight));
-    for (; eight != 0; eight &= eight - 1) {
-      take(at + (static_cast<std::uint32_t>(__builtin_ctzll(eight)) >> 3));
+    marks[w] = 0;
+    for (; bits != 0; bits &= bits - 1) {
+      take(w * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits)));
     }
   }
 }
 
 // Every posting of the window [begin, end) of the cursors `order[0, n)`,
 // which must be in the query's order so that the sums are the scores, into
-// `top`; `threshold` is kept at top's.
-void ScoreWindow(const SegmentArrays& a, PostingCursor* c, const std::uint32_t* order,
-                 std::size_t n, std::uint32_t begin, std::uint32_t end,
-                 const std::uint64_t* removed, SegmentSearch::Scratch& scratch, double& threshold) {
+// `top`; stops[i] is cursor i's first posting past the window. Takes the
+// least score that can enter and returns it, raised by the hits that
+// entered. When that score is above 0 and the window is dense enough, no
+// document needs marking: those untouched sum to 0.0 and cannot enter, and
+// the sums are swept eight at a time.
+double ScoreWindow(const SegmentArrays& a, PostingCursor* c, const std::uint32_t* order,
+                   const std::uint32_t* stops, std::size_t n, std::uint32_t begin,
+                   std::uint32_t end, const std::uint64_t* removed,
+                   SegmentSearch::Scratch& scratch, double threshold) {
   double* sums = scratch.sums.data();
-  unsigned char* marks = scratch.marks.data();
-  std::uint32_t highest = 0;
-  for (std::size_t j = 0; j < n; ++j) {
-    PostingCursor& cursor = c[order[j]];
-    if (cursor.doc < end) {
-      highest = std::max(highest, AddWindow(cursor, begin, cursor.Find(end), sums, marks));
-    }
+  std::uint64_t* marks = scratch.marks.data();
+  std::size_t postings = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    postings += stops[i] - c[i].pos;
   }
   TopK& top = scratch.top;
-  TakeMarked(marks, highest, [&](std::uint32_t local) {
-    const double score = sums[local];
-    sums[local] = 0.0;
-    if (score < threshold) {
-      return;
-    }
+  const auto take = [&](std::uint32_t local, double score) {
     const std::uint32_t doc = begin + local;
     const std::int64_t id = a.ids[doc - a.first_doc];
     if (top.Accepts(score, id) && !Removed(removed, doc)) {
       top.Push(score, id);
       threshold = std::max(threshold, top.threshold());
     }
+  };
+  std::uint32_t highest = 0;
+  if (threshold > 0.0 && postings * kSweepShare >= end - begin) {
+    for (std::size_t j = 0; j < n; ++j) {
+      highest = std::max(highest,
+                         AddWindow<false>(c[order[j]], begin, stops[order[j]], sums, marks));
+    }
+    TakeReaching(sums, highest, &threshold, take);
+    return threshold;
+  }
+  for (std::size_t j = 0; j < n; ++j) {
+    highest =
+        std::max(highest, AddWindow<true>(c[order[j]], begin, stops[order[j]], sums, marks));
+  }
+  TakeMarked(marks, highest, [&](std::uint32_t local) {
+    const double score = sums[local];
+    sums[local] = 0.0;
+    if (score >= threshold) {
+      take(local, score);
+    }
   });
+  return threshold;
 }
 
 }  // namespace
@@ -288,12 +340,17 @@ void SegmentSearch::Exhaustive(const Segment& segment, const std::uint64_t* remo
   for (std::size_t i = 0; i < n; ++i) {
     scratch.window_order[i] = static_cast<std::uint32_t>(i);  // the query's order
   }
+  scratch.window_stops.resize(n);
+  std::uint32_t* stops = scratch.window_stops.data();
   double threshold = scratch.top.threshold();
   std::uint32_t begin;
   std::uint32_t end;
-  while (NextWindow(c, 0, n, begin, end)) {
-    ScoreWindow(segment.arrays(), c, scratch.window_order.data(), n, begin, end, removed, scratch,
-                threshold);
+  while (NextWindow(c, 0, n, kWindow, begin, end)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      stops[i] = c[i].doc < end ? c[i].Find(end) : c[i].pos;
+    }
+    threshold = ScoreWindow(segment.arrays(), c, scratch.window_order.data(), stops, n, begin,
+                            end, removed, scratch, threshold);
   }
 }
 
@@ -323,8 +380,9 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
   TopK& top = scratch.top;
   double floor = -std::numeric_limits<double>::infinity();
   if (nonnegative && removed == nullptr && top.k() <= kFloorHits) {
+    // From the terms of the two largest bounds: the others rarely raise it.
     auto& products = scratch.block_bounds;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = n > 2 ? n - 2 : 0; i < n; ++i) {
       const std::size_t blocks = ((cursors[i].count - 1) >> cursors[i].block_shift) + 1;
       if (blocks < top.k()) {
         continue;
@@ -349,7 +407,7 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
   raise();
   PostingCursor* c = cursors.data();
   double* sums = scratch.sums.data();
-  unsigned char* marks = scratch.marks.data();
+  std::uint64_t* marks = scratch.marks.data();
   double* products = scratch.products.data();
   std::uint64_t* matched = scratch.matched.data();
   const std::size_t words = scratch.matched.size();
@@ -373,7 +431,7 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
 
   std::uint32_t begin;
   std::uint32_t end;
-  while (lower < n && NextWindow(c, lower, n, begin, end)) {
+  while (lower < n && NextWindow(c, lower, n, kWindow, begin, end)) {
     // The window's bounds and postings, and its terms in the order of
     // their bounds.
     for (std::size_t i = 0; i < n; ++i) {
@@ -403,30 +461,53 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
       }
       continue;
     }
-    std::size_t essential = 0;  // order[essential, n) are essential in the window
-    std::size_t looked_up = 0;  // postings of the non-essential terms in the window
-    while (essential < n && window_prefix[essential + 1] + margin < threshold) {
-      looked_up += stops[order[essential]] - c[order[essential]].pos;
-      ++essential;
+    // The terms that may be left out (their bounds add up to less than
+    // the k-th score) are, but for those with too few postings here to be
+    // worth looking up, which join the essential ones, the shortest first.
+    std::size_t allowed = 0;
+    while (allowed < n && window_prefix[allowed + 1] + margin < threshold) {
+      ++allowed;
     }
-    std::size_t added = 0;  // postings of the essential terms
-    for (std::size_t j = essential; j < n; ++j) {
-      added += stops[order[j]] - c[order[j]].pos;
+    const auto postings = [&](std::uint32_t i) -> std::size_t { return stops[i] - c[i].pos; };
+    std::size_t added = 0;
+    for (std::size_t j = allowed; j < n; ++j) {
+      added += postings(order[j]);
     }
-    if (looked_up < kLookUpShare * added) {
-      // Looking the non-essential terms up would cost about as much as
-      // adding them: add every term, in the query's order, and the sums are
-      // the scores.
-      ScoreWindow(a, c, query_order.data(), n, begin, end, removed, scratch, threshold);
+    std::size_t essential = allowed;  // order[essential, n) are added up
+    while (essential > 0) {
+      // The allowed term with the fewest postings, moved to the end of the
+      // allowed ones.
+      std::size_t fewest = 0;
+      for (std::size_t j = 1; j < essential; ++j) {
+        if (postings(order[j]) < postings(order[fewest])) {
+          fewest = j;
+        }
+      }
+      if (postings(order[fewest]) >= kLookUpShare * added) {
+        break;
+      }
+      added += postings(order[fewest]);
+      std::rotate(order + fewest, order + fewest + 1, order + essential);
+      --essential;
+    }
+    if (essential == 0) {
+      // Every term is added up: in the query's order, the sums are the scores.
+      threshold = ScoreWindow(a, c, query_order.data(), stops, n, begin, end, removed, scratch,
+                              threshold);
       if (top.full()) {
         raise();
       }
       continue;
     }
+    window_prefix[0] = 0.0;
+    for (std::size_t j = 0; j < essential; ++j) {
+      window_prefix[j + 1] = window_prefix[j] + bounds[order[j]];
+    }
 
     std::uint32_t highest = 0;
     for (std::size_t j = essential; j < n; ++j) {
-      highest = std::max(highest, AddWindow(c[order[j]], begin, stops[order[j]], sums, marks));
+      highest =
+          std::max(highest, AddWindow<true>(c[order[j]], begin, stops[order[j]], sums, marks));
     }
     kept.clear();
     TakeMarked(marks, highest, [&](std::uint32_t local) {

@@ -10,7 +10,7 @@
 // sum, so their hits, scores and order agree bit for bit.
 //
 // Both work on windows of kWindow consecutive ordinals, term at a time
-// within a window into an accumulator that stays in the cache.
+// within a window, into an accumulator of the window's documents.
 //
 // Exhaustive: every posting of the query's terms, the terms in ascending
 // token order, so that the accumulator holds the scores themselves.
@@ -18,24 +18,27 @@
 // Pruned (MaxScore over windows, with block maxima): a term's bound is the
 // largest product of its query weight with one of its stored weights (at
 // least 0); in a window, the largest with a weight of its blocks there.
-// Once k hits are held, the terms whose bounds add up to less than the k-th
-// score are "non-essential": a document having only those cannot enter.
-// Windows start at the next posting of an essential term (by whole-segment
-// bounds), and are split again by their own bounds: a window whose bounds
-// add up to less than the k-th score is skipped whole; otherwise the
-// postings of its essential terms are added up, the documents so found are
-// kept while their partial sum plus the bounds of the non-essential terms
-// not yet looked at can reach the k-th score, and those terms are looked up
-// one at a time, for the documents still kept. The few documents that can
-// still enter get their score proper, summed in token order. When no
-// product can be negative and the segment holds no removed document, the
-// k-th score is known from the start to be at least the k-th largest block
-// maximum of any one term (k blocks of a term summarise k documents, each
-// scoring at least that product): pruning starts at once. Bounds take
-// query weights of either sign: a negative weight bounds by the smallest
-// stored weight. Every comparison of a bound or partial sum with the k-th
-// score keeps a margin for the rounding of sums taken in another order than
-// the score's own, so that no document that would enter is ever skipped.
+// Terms whose bounds add up to less than the k-th score held so far may be
+// left out: a document having only those cannot enter. Windows start at the
+// next posting of a term that may not be left out, by whole-segment bounds.
+// A window whose bounds add up to less than the k-th score is skipped
+// whole. Otherwise the terms that may be left out are (those of them with
+// too few postings in the window to be worth looking up are added up
+// instead); the others' postings there are added up, the documents so
+// found are kept while their partial sum plus the bounds of the terms left
+// out and not yet looked at can reach the k-th score, and those terms are
+// looked up one at a time, the largest bound first, for the documents still
+// kept. The few that can still enter get their score proper, summed in
+// token order. When every term is added up, the window is scored as the
+// exhaustive search does. When no product can be negative and the segment
+// holds no removed document, the k-th score is known from the start to be
+// at least the k-th largest block maximum of a term (k blocks summarise k
+// documents, each scoring at least that product), so that pruning starts at
+// once. Bounds take query weights of either sign: a negative weight bounds
+// by the smallest stored weight. Every comparison of a bound or partial sum
+// with the k-th score keeps a margin for the rounding of sums taken in
+// another order than the score's own, so that no document that would enter
+// is ever skipped.
 //
 // Cost: no allocation once the scratch has grown to the largest query. The
 // functions are stateless; a Scratch belongs to one thread at a time.
@@ -94,8 +97,9 @@ class SegmentSearch {
  public:
   // Buffers of the searches of one thread; their contents between calls
   // are the search's own.
-  // Ordinals per window: 32 KB of sums, a byte per ordinal.
-  static constexpr std::uint32_t kWindow = 4096;
+  // Ordinals per window: 128 KB of sums (in the level 2 cache), a bit per
+  // ordinal.
+  static constexpr std::uint32_t kWindow = 16384;
 
   // Buffers of the searches of one thread; their contents between calls
   // are the search's own.
@@ -118,9 +122,9 @@ class SegmentSearch {
     std::vector<double> products;        // by rank, for the document at hand
     std::vector<std::uint64_t> matched;  // ranks holding a product
     // A window: sums by ordinal less the window's first, 0.0 between
-    // windows, and a mark (a byte at 1) for each ordinal that has one.
+    // windows, and a bit for each ordinal that has one.
     std::vector<double> sums;
-    std::vector<unsigned char> marks;
+    std::vector<std::uint64_t> marks;
     TopK top;
   };
 

@@ -504,19 +504,34 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
       window_prefix[j + 1] = window_prefix[j] + bounds[order[j]];
     }
 
-    std::uint32_t highest = 0;
-    for (std::size_t j = essential; j < n; ++j) {
-      highest =
-          std::max(highest, AddWindow<true>(c[order[j]], begin, stops[order[j]], sums, marks));
-    }
+    // The documents of the essential terms whose partial sums can still
+    // reach the k-th score with the others: swept when they must be above
+    // 0 (see ScoreWindow).
     kept.clear();
-    TakeMarked(marks, highest, [&](std::uint32_t local) {
-      const double partial = sums[local];
-      sums[local] = 0.0;
-      if (partial + window_prefix[essential] + margin >= threshold) {
-        kept.emplace_back(begin + local, partial);
+    const double need = threshold - window_prefix[essential] - margin;
+    const auto keep = [&](std::uint32_t local, double partial) {
+      kept.emplace_back(begin + local, partial);
+    };
+    std::uint32_t highest = 0;
+    if (need > 0.0 && added * kSweepShare >= end - begin) {
+      for (std::size_t j = essential; j < n; ++j) {
+        highest = std::max(highest,
+                           AddWindow<false>(c[order[j]], begin, stops[order[j]], sums, marks));
       }
-    });
+      TakeReaching(sums, highest, &need, keep);
+    } else {
+      for (std::size_t j = essential; j < n; ++j) {
+        highest =
+            std::max(highest, AddWindow<true>(c[order[j]], begin, stops[order[j]], sums, marks));
+      }
+      TakeMarked(marks, highest, [&](std::uint32_t local) {
+        const double partial = sums[local];
+        sums[local] = 0.0;
+        if (partial >= need) {
+          keep(local, partial);
+        }
+      });
+    }
     // The non-essential terms, the largest bound first, for the documents
     // that can still enter.
     for (std::size_t j = essential; j-- > 0 && !kept.empty();) {

@@ -538,38 +538,30 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
       PostingCursor& term = c[order[j]];
       const double rest = window_prefix[j] + margin;
       std::size_t still = 0;
-      if (bounds[order[j]] == 0.0 && term.doc >= end) {
-        for (const auto& doc : kept) {
-          if (doc.second + rest >= threshold) {
-            kept[still++] = doc;
+      // Every document kept can still reach the k-th score with this term
+      // (that is why it was kept). Walk the term's postings in the window
+      // along the documents, or jump between them when they are few.
+      const std::uint32_t stop = stops[order[j]];
+      const bool walk = stop - term.pos < 16 * kept.size();
+      const std::uint32_t* docs = term.docs;
+      std::uint32_t at = term.pos;
+      for (auto doc : kept) {
+        if (walk) {
+          while (at < stop && docs[at] < doc.first) {
+            ++at;
           }
+        } else if (at < stop && docs[at] < doc.first) {
+          at = FindFrom(term, at, doc.first);
         }
-      } else {
-        // Every document kept can still reach the k-th score with this
-        // term (that is why it was kept). Walk the term's postings in the
-        // window along the documents, or jump between them when they are few.
-        const std::uint32_t stop = stops[order[j]];
-        const bool walk = stop - term.pos < 16 * kept.size();
-        const std::uint32_t* docs = term.docs;
-        std::uint32_t at = term.pos;
-        for (auto doc : kept) {
-          if (walk) {
-            while (at < stop && docs[at] < doc.first) {
-              ++at;
-            }
-          } else if (at < stop && docs[at] < doc.first) {
-            at = FindFrom(term, at, doc.first);
-          }
-          if (at < stop && docs[at] == doc.first) {
-            doc.second += term.Product(at);
-          }
-          if (doc.second + rest >= threshold) {
-            kept[still++] = doc;
-          }
+        if (at < stop && docs[at] == doc.first) {
+          doc.second += term.Product(at);
         }
-        term.pos = at;
-        term.doc = at < term.count ? docs[at] : kNoDocument;
+        if (doc.second + rest >= threshold) {
+          kept[still++] = doc;
+        }
       }
+      term.pos = at;
+      term.doc = at < term.count ? docs[at] : kNoDocument;
       kept.resize(still);
     }
     for (const auto& [doc, partial] : kept) {

@@ -225,7 +225,8 @@ SearchFigures TimeSearches(const idx::InvertedIndex& index, const Rows& queries,
   idx::SparseRows some = queries.View();
   some.rows = std::max<std::size_t>(1, queries.size() / exhaustive_share);
 
-  const idx::SearchResults pruned = index.SearchMany(queries.View(), k, 1, idx::SearchMode::kPruned);
+  const idx::SearchResults pruned =
+      index.SearchMany(queries.View(), k, 1, idx::SearchMode::kPruned);
   const idx::SearchResults exhaustive =
       index.SearchMany(queries.View(), k, 1, idx::SearchMode::kExhaustive);
   const bool same = pruned.ids == exhaustive.ids && pruned.scores == exhaustive.scores &&
@@ -259,10 +260,12 @@ void PrintSizes(const idx::InvertedIndex& index, const std::string& file) {
   std::printf("  %s documents, %s terms, %s pairs (%.1f per document), %s blocks\n",
               Thousands(static_cast<double>(s.documents)).c_str(),
               Thousands(static_cast<double>(s.terms)).c_str(), Thousands(pairs).c_str(),
-              pairs / static_cast<double>(s.documents), Thousands(static_cast<double>(s.blocks)).c_str());
+              pairs / static_cast<double>(s.documents),
+              Thousands(static_cast<double>(s.blocks)).c_str());
   std::printf("  memory: %.3f bytes per pair all included (%s bytes); postings 8, blocks %.3f, "
               "terms %.3f, documents %.3f per pair\n",
-              static_cast<double>(s.held_bytes) / pairs, Thousands(static_cast<double>(s.held_bytes)).c_str(),
+              static_cast<double>(s.held_bytes) / pairs,
+              Thousands(static_cast<double>(s.held_bytes)).c_str(),
               12.0 * static_cast<double>(s.blocks) / pairs,
               32.0 * static_cast<double>(s.terms) / pairs,
               12.0 * static_cast<double>(s.documents) / pairs);
@@ -346,8 +349,8 @@ void Synthetic(const std::string& train, const std::string& dev, const std::stri
     idx::SparseRows part = rows.View();
     part.rows = std::min<std::size_t>(10000, rows.size() - first);
     const std::size_t offset = first == 0 ? 0 : rows.ends[first - 1];
-    std::vector<std::size_t> ends(rows.ends.begin() + static_cast<std::ptrdiff_t>(first),
-                                  rows.ends.begin() + static_cast<std::ptrdiff_t>(first + part.rows));
+    const auto from = rows.ends.begin() + static_cast<std::ptrdiff_t>(first);
+    std::vector<std::size_t> ends(from, from + static_cast<std::ptrdiff_t>(part.rows));
     for (std::size_t& end : ends) {
       end -= offset;
     }
@@ -364,8 +367,8 @@ void Synthetic(const std::string& train, const std::string& dev, const std::stri
   std::printf("  add in batches of 10,000: %.2f s, %s documents/s (%zu segments)\n", batches,
               Thousands(static_cast<double>(rows.size()) / batches).c_str(),
               batched.Stats().segments);
-  const idx::InvertedIndex loaded =
-      SaveAndLoad(index, work + (every ? "/synthetic-every.index" : "/synthetic.index"), queries, k);
+  const std::string path = work + (every ? "/synthetic-every.index" : "/synthetic.index");
+  const idx::InvertedIndex loaded = SaveAndLoad(index, path, queries, k);
   std::printf("  searched as loaded (mapped):\n");
   TimeSearches(loaded, queries, k, 5, 4);
 }

@@ -262,7 +262,8 @@ IndexFile::Contents IndexFile::Read(const char* bytes, std::size_t size, const s
   const auto start = Place(counts);
   check.Require(start[kSections] == size, "the sections' sizes do not add up to the file's");
   for (std::size_t i = 0; i < kSections; ++i) {
-    if (Crc32c(bytes + start[i], start[i + 1] - start[i]) != LoadU32(bytes + kChecksumsAt + 4 * i)) {
+    const std::uint32_t crc = Crc32c(bytes + start[i], start[i + 1] - start[i]);
+    if (crc != LoadU32(bytes + kChecksumsAt + 4 * i)) {
       check.Corrupt(std::string("the ") + kSectionNames[i] + " section fails its checksum");
     }
     const std::size_t used = counts[i] * kUnits[i];

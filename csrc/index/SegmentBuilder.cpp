@@ -66,9 +66,9 @@ struct Entry {
 };
 
 [[noreturn]] void BadWeight(std::int64_t id, std::uint32_t token, double weight) {
-  throw std::invalid_argument("document id " + std::to_string(id) + ": the weight of token " +
-                              std::to_string(token) +
-                              (std::isfinite(weight) ? " is beyond the float range" : " is not finite"));
+  throw std::invalid_argument(
+      "document id " + std::to_string(id) + ": the weight of token " + std::to_string(token) +
+      (std::isfinite(weight) ? " is beyond the float range" : " is not finite"));
 }
 
 float StoredWeight(std::int64_t id, std::uint32_t token, double weight) {
@@ -143,7 +143,8 @@ SegmentData SegmentBuilder::FromRows(const SparseRows& rows, const std::int64_t*
     }
     if (ascending) {
       for (std::size_t i = begin; i < end; ++i) {
-        entries.push_back({rows.tokens[i], doc, StoredWeight(ids[r], rows.tokens[i], rows.weights[i])});
+        const std::uint32_t token = rows.tokens[i];
+        entries.push_back({token, doc, StoredWeight(ids[r], token, rows.weights[i])});
       }
       continue;
     }

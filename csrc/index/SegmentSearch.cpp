@@ -66,7 +66,8 @@ std::uint32_t FindFrom(const PostingCursor& c, std::uint32_t from, std::uint32_t
   }
   // The block's last ordinal is at least the target: the answer is in it.
   const std::uint32_t last = std::min(((from >> c.block_shift) + 1) << c.block_shift, c.count);
-  return static_cast<std::uint32_t>(std::lower_bound(c.docs + from, c.docs + last, target) - c.docs);
+  const std::uint32_t* found = std::lower_bound(c.docs + from, c.docs + last, target);
+  return static_cast<std::uint32_t>(found - c.docs);
 }
 
 }  // namespace
@@ -149,10 +150,6 @@ void SegmentSearch::Prepare(const std::uint32_t* tokens, const double* weights, 
   const std::size_t m = scratch.tokens.size();
   scratch.products.resize(m);
   scratch.matched.assign((m + 63) / 64, 0);
-  if (scratch.sums.size() != kWindow) {
-    scratch.sums.assign(kWindow, 0.0);
-    scratch.marks.assign(kWindow / 64, 0);
-  }
 }
 
 namespace {
@@ -162,6 +159,14 @@ namespace {
 // sets `nonnegative` when no product is below 0.
 double OpenCursors(const Segment& segment, SegmentSearch::Scratch& scratch, bool& nonnegative) {
   const SegmentArrays& a = segment.arrays();
+  // A window's local ordinals stay below the segment's document count: the
+  // sums of a small index are small, and cheap to make for one query.
+  const std::size_t window =
+      std::min<std::size_t>(SegmentSearch::kWindow, (a.doc_count + 63) & ~std::size_t{63});
+  if (scratch.sums.size() < window) {
+    scratch.sums.assign(window, 0.0);
+    scratch.marks.assign(window / 64, 0);
+  }
   unsigned block_shift = 0;
   while ((1u << block_shift) < a.block_size) {
     ++block_shift;
@@ -391,8 +396,8 @@ void SegmentSearch::Pruned(const Segment& segment, const std::uint64_t* removed,
       for (std::size_t b = 0; b < blocks; ++b) {
         products[b] = cursors[i].q * static_cast<double>(cursors[i].blocks[b].max_weight);
       }
-      std::nth_element(products.begin(), products.begin() + static_cast<std::ptrdiff_t>(top.k() - 1),
-                       products.end(), std::greater<double>());
+      const auto kth = products.begin() + static_cast<std::ptrdiff_t>(top.k() - 1);
+      std::nth_element(products.begin(), kth, products.end(), std::greater<double>());
       floor = std::max(floor, products[top.k() - 1]);
     }
   }

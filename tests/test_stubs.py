@@ -159,7 +159,8 @@ def test_bm25_is_documented_in_the_binding():
 
 
 @pytest.mark.parametrize("module_name, stub", [("razoduviva.data", "data/__init__.pyi"),
-                                               ("razoduviva.spark", "spark.pyi")])
+                                               ("razoduviva.spark", "spark.pyi"),
+                                               ("razoduviva.sqlite", "sqlite.pyi")])
 def test_the_data_and_spark_modules_are_stubbed(module_name, stub):
     module = importlib.import_module(module_name)
     tree = ast.parse((PACKAGE / stub).read_text(encoding="utf-8"))

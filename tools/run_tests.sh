@@ -11,10 +11,11 @@ python="${PYTHON:-python3}"
 [[ "$python" == */* ]] && python="$(cd "$(dirname "$python")" && pwd)/$(basename "$python")"
 
 # System packages: GoogleTest for the C++ units; clang and its runtimes for
-# the sanitizer builds and the fuzz targets; a Java runtime for the Spark
-# tests, unless one is there already.
+# the sanitizer builds and the fuzz targets; the sqlite3 shell, which a
+# SQLite test runs; a Java runtime for the Spark tests, unless one is there
+# already.
 need=()
-for pkg in libgtest-dev cmake ninja-build g++ clang libclang-rt-14-dev; do
+for pkg in libgtest-dev cmake ninja-build g++ clang libclang-rt-14-dev sqlite3; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 command -v java >/dev/null 2>&1 || need+=(default-jre-headless)

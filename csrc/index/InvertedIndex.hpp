@@ -33,6 +33,12 @@
 // document (id and id order), plus one bit per document once any is
 // removed.
 //
+// Costs: Add sorts its batch's entries (a few nanoseconds each) and checks
+// its ids against the held ones; a search reads at most the postings of the
+// query's terms, often far fewer (see SegmentSearch.hpp), and allocates
+// nothing once its scratch has grown; Load reads every byte once to check
+// it, mapped or not; Save writes one file and flushes it to the disk.
+//
 // Thread-safety: the const members only read, so any number of threads may
 // search (and save, serialize, list ids) at once. Add, Remove, set_blob and
 // assignment change the index and must not overlap any other call on it;

@@ -51,7 +51,8 @@ void EncodeWordsBatch(const SparseEncoder& encoder, const std::string_view* text
         encoder.EncodeWords(valid, chunk.texts.size(), kind, chunk.vectors, scratch);
         size_t begin = 0;
         for (size_t t = 0; t < chunk.texts.size(); ++t) {
-          const std::string_view text = valid[t];
+          const std::string_view text =
+              chunk.vectors.folded[t].empty() ? valid[t] : chunk.vectors.folded[t];
           for (size_t i = begin; i < chunk.vectors.ends[t]; ++i) {
             const jieba::WordSpan& token = chunk.vectors.tokens[i];
             chunk.hashes.push_back(limonp::Fnv1a(text.data() + token.byte_offset, token.byte_length));

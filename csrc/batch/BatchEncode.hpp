@@ -33,7 +33,8 @@ struct HashedChunk {
 
 struct WordChunk {
   ChunkRange texts;
-  // Token spans point into the token's own text, texts.first + t.
+  // Token spans point into their own text, texts.first + t, or into
+  // vectors.folded[t] where the fold changed it.
   SparseEncoder::WordVectors vectors;
   // The FNV-1a hash of each token's bytes (limonp::Fnv1a).
   std::vector<uint64_t> hashes;

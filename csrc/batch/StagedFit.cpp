@@ -8,11 +8,11 @@
 
 namespace kelp::typing::text::batch {
 
-BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t threads) {
+SparseEncoder::Counts TrainStaged(const SparseEncoder& encoder, TextSource& source,
+                                  size_t threads) {
   const size_t thread_count = ResolveThreads(threads);
-  const BM25& model = *encoder.model();
-  BM25 staged(model.b(), model.k1());
-  std::vector<std::unique_ptr<BM25>> locals(thread_count);
+  SparseEncoder::Counts staged(encoder);
+  std::vector<std::unique_ptr<SparseEncoder::Counts>> locals(thread_count);
   std::vector<SparseEncoder::Scratch> scratch(thread_count);
   std::vector<std::vector<std::string_view>> valid(thread_count);
   std::vector<std::string_view> batch;
@@ -25,7 +25,7 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
     // exception it stops and joins them first.
     OrderedChunks runner(ranges.size(), thread_count, [&](size_t k, size_t thread) {
       if (locals[thread] == nullptr) {
-        locals[thread] = std::make_unique<BM25>(staged.b(), staged.k1());
+        locals[thread] = std::make_unique<SparseEncoder::Counts>(encoder);
       }
       ValidTexts(batch.data(), ranges[k], position, valid[thread]);
       encoder.Train(valid[thread].data(), ranges[k].size(), *locals[thread], scratch[thread]);
@@ -34,9 +34,9 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
     size_t k;
     while (runner.Next(k)) {
     }
-    for (std::unique_ptr<BM25>& local : locals) {
+    for (std::unique_ptr<SparseEncoder::Counts>& local : locals) {
       if (local != nullptr) {
-        staged.merge(*local);
+        staged.Merge(*local);
         local.reset();
       }
     }
@@ -46,17 +46,8 @@ BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t thread
   return staged;
 }
 
-void CommitStaged(BM25& model, BM25&& staged) {
-  if (model.doc_count() == 0 && model.doc_token_frequency().empty() && !model.pinned() &&
-      model.b() == staged.b() && model.k1() == staged.k1()) {
-    model = std::move(staged);
-  } else {
-    model.merge(staged);
-  }
-}
-
 void Fit(const SparseEncoder& encoder, TextSource& source, size_t threads) {
-  CommitStaged(*encoder.model(), TrainStaged(encoder, source, threads));
+  encoder.Commit(TrainStaged(encoder, source, threads));
 }
 
 }  // namespace kelp::typing::text::batch

@@ -5,8 +5,8 @@
 // corpus. The workers (threads - 1, living for the call) train a model per
 // thread on the chunks of one batch while the calling thread reads the next
 // one from the source, then joins the work; once a batch is done the
-// per-thread models merge into a staging model. Only CommitStaged changes
-// the encoder's model, and only with the statistics of the whole source:
+// per-thread counts merge into staging counts. Only the commit changes the
+// encoder's statistics, and only with those of the whole source:
 // a source that throws part way (a text of the wrong kind, an interruption)
 // leaves the model as it was. The result equals training on the texts one
 // by one in order, whatever the thread count: texts that give no token are
@@ -37,16 +37,11 @@ class TextSource {
   virtual bool Next(size_t max_bytes, size_t max_texts, std::vector<std::string_view>& texts) = 0;
 };
 
-// The statistics of every text of `source` as cut and filtered by
-// `encoder`, in a new model with the encoder's b and k1.
-BM25 TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t threads);
+// The statistics of every text of `source` as `encoder` analyses it, in
+// counts of their own (both fields, with the encoder's b and k1).
+SparseEncoder::Counts TrainStaged(const SparseEncoder& encoder, TextSource& source, size_t threads);
 
-// Adds `staged` to `model`: merged, or moved in when `model` has never
-// counted anything. Throws, changing nothing, as BM25::merge does (a pinned
-// model, other b or k1).
-void CommitStaged(BM25& model, BM25&& staged);
-
-// TrainStaged, then CommitStaged into the encoder's model.
+// TrainStaged, then SparseEncoder::Commit of what it counted.
 void Fit(const SparseEncoder& encoder, TextSource& source, size_t threads);
 
 }  // namespace kelp::typing::text::batch

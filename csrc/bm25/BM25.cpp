@@ -76,6 +76,18 @@ void BM25::train(const std::string_view* tokens, std::size_t size) {
   _train(tokens, size);
 }
 
+void BM25::train_distinct(const std::string_view* distinct, std::size_t size,
+                          std::size_t length) {
+  _check_not_pinned();
+  if (size == 0 || length < size) {
+    throw std::runtime_error(EMPTY_TRAINING);
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    SaturatingAdd(_doc_token_frequency[distinct[i]], 1);
+  }
+  _finish_document(length);
+}
+
 void BM25::train(const std::int64_t* tokens, std::size_t size) {
   _check_not_pinned();
   if (size == 0) {

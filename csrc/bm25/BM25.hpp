@@ -81,6 +81,12 @@ class BM25 {
   void train(const std::vector<std::int64_t>& tokens_vec);
   void train(const std::string_view* tokens, std::size_t size);
   void train(const std::int64_t* tokens, std::size_t size);
+  // One document of `length` tokens whose distinct tokens are `distinct`:
+  // each distinct token counts once, so the counts are the number of
+  // documents holding a token rather than its occurrences (for a field
+  // whose idf counts documents), while the lengths stay the documents'.
+  // Throws as train does for an empty document.
+  void train_distinct(const std::string_view* distinct, std::size_t size, std::size_t length);
   // Many documents in order; empty inner lists are skipped. Throws the same
   // error when the outer list is empty.
   void train(const std::vector<std::vector<std::int64_t>>& tokens_vec_list);

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "bm25/TokenCounts.hpp"
 #include "json/JSON.hpp"
 
 namespace kelp::typing::text {
@@ -84,12 +85,102 @@ jieba::CutMode ModeOf(const std::string& name) {
   NotAnEncoderFile("the mode \"" + name + "\" is not 'default', 'search' or 'full'");
 }
 
+
+
+// True when the settings need format 2 to be said.
+bool NeedsFields(const EncoderSettings& settings) {
+  const encoder::FoldOptions& fold = settings.fold;
+  return fold.nfkc || fold.casefold || fold.t2s || settings.bigrams > 0.0 ||
+         settings.idf == IdfKind::kDocuments || settings.own_stop_words.has_value();
+}
+
+JSON ExactOf(const BM25& model) {
+  JSON exact;
+  exact["b"] = DoubleText(model.b());
+  exact["k1"] = DoubleText(model.k1());
+  exact["average"] = DoubleText(model.doc_length_average());
+  exact["total_length"] = model.doc_total_length();
+  return exact;
+}
+
+EncoderFile::Exact ReadExact(const JSON& exact) {
+  EncoderFile::Exact values;
+  values.b = DoubleFromText(String(exact, "b"), "exact b");
+  values.k1 = DoubleFromText(String(exact, "k1"), "exact k1");
+  values.average = DoubleFromText(String(exact, "average"), "exact average");
+  bool ok = false;
+  values.total_length = Member(exact, "total_length").AsInteger(ok);
+  if (!ok || values.total_length < 0) {
+    NotAnEncoderFile("the exact \"total_length\" is not a whole number of 0 or more");
+  }
+  return values;
+}
+
+JSON TableOf(const TokenCounts& table) {
+  JSON object = json::Object();
+  table.ForEach([&object](std::string_view token, std::int64_t count) {
+    object[std::string(token)] = count;
+  });
+  return object;
+}
+
+void ReadTable(const JSON& object, const char* name, TokenCounts& table) {
+  if (object.GetKind() != JSON::Kind::Object) {
+    NotAnEncoderFile(std::string("\"") + name + "\" is not an object");
+  }
+  table.Reserve(object.Members().size());
+  for (const auto& [token, value] : object.Members()) {
+    bool ok = false;
+    const int64_t count = value.AsInteger(ok);
+    if (!ok || count < 0) {
+      throw std::invalid_argument(std::string("\"") + name + "\" holds a count that is not a "
+                                  "whole number of 0 or more, for " + token);
+    }
+    table[token] = count;
+  }
+}
+
+// The model of the five members of `object`, read as BM25::load reads a
+// model file, checked and given its exact values.
+BM25 CheckedModel(std::string_view text, const std::optional<EncoderFile::Exact>& exact,
+                  const char* prefix);
+
 }  // namespace
 
-std::string EncoderFileText(const BM25& model, const EncoderFile& file) {
+std::string EncoderFileText(const BM25& model, const EncoderFile& file,
+                            const SparseEncoder::Counts* extra) {
   JSON root = model.to_json_value();
   JSON& encoder = root["_encoder"];
-  encoder["format"] = EncoderFile::kFormat;
+  const bool fields = NeedsFields(file.settings);
+  encoder["format"] = fields ? EncoderFile::kFieldsFormat : EncoderFile::kFormat;
+  if (fields) {
+    const auto& fold = file.settings.fold;
+    if (fold.nfkc || fold.casefold || fold.t2s) {
+      encoder["fold"]["nfkc"] = fold.nfkc;
+      encoder["fold"]["casefold"] = fold.casefold;
+      encoder["fold"]["t2s"] = fold.t2s;
+    }
+    if (file.settings.bigrams > 0.0) {
+      encoder["bigrams"] = DoubleText(file.settings.bigrams);
+    }
+    if (file.settings.idf == IdfKind::kDocuments) {
+      encoder["idf"] = "documents";
+    }
+    if (file.settings.own_stop_words) {
+      JSON& list = encoder["stop_word_list"];
+      list = json::Array();
+      for (size_t k = 0; k < file.settings.own_stop_words->size(); ++k) {
+        list[k] = (*file.settings.own_stop_words)[k];
+      }
+    }
+    if (extra != nullptr && file.settings.bigrams > 0.0) {
+      encoder["bigram_model"] = extra->bigrams.to_json_value();
+      encoder["bigram_model"]["exact"] = ExactOf(extra->bigrams);
+    }
+    if (extra != nullptr && file.settings.idf == IdfKind::kDocuments) {
+      encoder["word_documents"] = TableOf(extra->word_documents);
+    }
+  }
   encoder["version"] = file.version;
   encoder["mode"] = ModeName(file.settings.mode);
   encoder["hmm"] = file.settings.hmm;
@@ -101,11 +192,7 @@ std::string EncoderFileText(const BM25& model, const EncoderFile& file) {
   if (!file.data_fingerprint.empty()) {
     encoder["data_fingerprint"] = file.data_fingerprint;
   }
-  JSON& exact = encoder["exact"];
-  exact["b"] = DoubleText(model.b());
-  exact["k1"] = DoubleText(model.k1());
-  exact["average"] = DoubleText(model.doc_length_average());
-  exact["total_length"] = model.doc_total_length();
+  encoder["exact"] = ExactOf(model);
   JSON& edits = encoder["edits"];
   edits = json::Array();
   for (size_t k = 0; k < file.edits.size(); ++k) {
@@ -127,11 +214,41 @@ EncoderFile ReadEncoderFile(std::string_view text) {
   }
   bool ok = false;
   const int64_t format = Member(encoder, "format").AsInteger(ok);
-  if (!ok || format != EncoderFile::kFormat) {
-    NotAnEncoderFile("its format is not " + std::to_string(EncoderFile::kFormat) +
-                     ", the one this version reads");
+  if (!ok || (format != EncoderFile::kFormat && format != EncoderFile::kFieldsFormat)) {
+    NotAnEncoderFile("its format is not 1 or 2, the ones this version reads");
   }
   EncoderFile file;
+  const JSON::ObjectMap& members = encoder.Members();
+  if (members.count("fold") != 0) {
+    const JSON& fold = Member(encoder, "fold");
+    file.settings.fold.nfkc = Boolean(fold, "nfkc");
+    file.settings.fold.casefold = Boolean(fold, "casefold");
+    file.settings.fold.t2s = Boolean(fold, "t2s");
+  }
+  if (members.count("bigrams") != 0) {
+    file.settings.bigrams = DoubleFromText(String(encoder, "bigrams"), "bigram weight");
+  }
+  if (members.count("idf") != 0) {
+    const std::string idf = String(encoder, "idf");
+    if (idf != "documents" && idf != "occurrences") {
+      NotAnEncoderFile("the idf \"" + idf + "\" is not 'occurrences' or 'documents'");
+    }
+    file.settings.idf = idf == "documents" ? IdfKind::kDocuments : IdfKind::kOccurrences;
+  }
+  if (members.count("stop_word_list") != 0) {
+    const JSON& list = Member(encoder, "stop_word_list");
+    if (list.GetKind() != JSON::Kind::Array) {
+      NotAnEncoderFile("\"stop_word_list\" is not an array");
+    }
+    file.settings.own_stop_words.emplace();
+    for (const JSON& word : list.Elements()) {
+      bool is_string = false;
+      file.settings.own_stop_words->push_back(word.AsRawString(is_string));
+      if (!is_string) {
+        NotAnEncoderFile("\"stop_word_list\" holds a value that is not a string");
+      }
+    }
+  }
   file.version = String(encoder, "version");
   file.settings.mode = ModeOf(String(encoder, "mode"));
   file.settings.hmm = Boolean(encoder, "hmm");
@@ -144,16 +261,7 @@ EncoderFile ReadEncoderFile(std::string_view text) {
     file.data_fingerprint = String(encoder, "data_fingerprint");
   }
   if (encoder.Members().count("exact") != 0) {
-    const JSON& exact = Member(encoder, "exact");
-    EncoderFile::Exact values;
-    values.b = DoubleFromText(String(exact, "b"), "exact b");
-    values.k1 = DoubleFromText(String(exact, "k1"), "exact k1");
-    values.average = DoubleFromText(String(exact, "average"), "exact average");
-    values.total_length = Member(exact, "total_length").AsInteger(ok);
-    if (!ok || values.total_length < 0) {
-      NotAnEncoderFile("the exact \"total_length\" is not a whole number of 0 or more");
-    }
-    file.exact = values;
+    file.exact = ReadExact(Member(encoder, "exact"));
   }
   const JSON& edits = Member(encoder, "edits");
   if (edits.GetKind() != JSON::Kind::Array) {
@@ -170,15 +278,20 @@ EncoderFile ReadEncoderFile(std::string_view text) {
   return file;
 }
 
-BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file) {
+namespace {
+
+BM25 CheckedModel(std::string_view text, const std::optional<EncoderFile::Exact>& exact,
+                  const char* prefix) {
   BM25 model;
   model.load(text);
+  const std::string where = std::string("\"") + prefix;
   if (model.doc_count() < 0) {
-    throw std::invalid_argument("\"_doc_count\" is negative: " + std::to_string(model.doc_count()));
+    throw std::invalid_argument(where + "_doc_count\" is negative: " +
+                                std::to_string(model.doc_count()));
   }
-  const double average = file.exact ? file.exact->average : model.doc_length_average();
+  const double average = exact ? exact->average : model.doc_length_average();
   if (!std::isfinite(average) || average < 0.0) {
-    throw std::invalid_argument("\"_doc_length_average\" is negative or not finite: " +
+    throw std::invalid_argument(where + "_doc_length_average\" is negative or not finite: " +
                                 DoubleText(average));
   }
   std::string negative;
@@ -188,12 +301,43 @@ BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file) {
     }
   });
   if (!negative.empty()) {
-    throw std::invalid_argument("\"_doc_token_frequency\" holds a negative count, " + negative);
+    throw std::invalid_argument(where + "_doc_token_frequency\" holds a negative count, " +
+                                negative);
   }
-  if (file.exact) {
-    model.restore_exact(file.exact->b, file.exact->k1, file.exact->total_length, average);
+  if (exact) {
+    model.restore_exact(exact->b, exact->k1, exact->total_length, average);
   }
   return model;
+}
+
+}  // namespace
+
+BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file) {
+  return CheckedModel(text, file.exact, "");
+}
+
+SparseEncoder::Counts ReadEncoderStatistics(std::string_view text, const EncoderFile&,
+                                            const BM25& words) {
+  const JSON root = JSON::Load(text);
+  const JSON& encoder = Member(root, "_encoder");
+  const JSON::ObjectMap& members = encoder.Members();
+  BM25 bigrams;
+  if (members.count("bigram_model") != 0) {
+    const JSON& object = Member(encoder, "bigram_model");
+    std::optional<EncoderFile::Exact> exact;
+    if (object.Members().count("exact") != 0) {
+      exact = ReadExact(Member(object, "exact"));
+    }
+    bigrams = CheckedModel(object.dump(0, ""), exact, "bigram_model\": \"");
+  }
+  SparseEncoder::Counts counts(words.b(), words.k1());
+  if (members.count("bigram_model") != 0) {
+    counts.bigrams = std::move(bigrams);
+  }
+  if (members.count("word_documents") != 0) {
+    ReadTable(Member(encoder, "word_documents"), "word_documents", counts.word_documents);
+  }
+  return counts;
 }
 
 }  // namespace kelp::typing::text

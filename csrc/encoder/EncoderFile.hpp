@@ -23,9 +23,19 @@
 //     "data_fingerprint": "fnv1a64:..."   of the segmenter's loaded data
 // A reader prefers the exact values; files without them read as before.
 //
+// Format 2 adds what format 1 cannot say, and is written only when an
+// encoder uses it (so that an older reader refuses such a file instead of
+// misreading it): "fold": {"nfkc": true, "casefold": true, "t2s": true},
+// "bigrams": 2 (the bigram field's weight), "idf": "documents",
+// "stop_word_list": [...] (the encoder's own stop words), and the
+// statistics beyond the word model: "bigram_model" (the five members of a
+// BM25 model file, with its own "exact"; with the idf of documents its
+// token counts are the number of documents holding each bigram) and
+// "word_documents" ({word: number of documents holding it}).
+//
 // A weight or exact number is written as the text of the shortest decimal
-// that reads back as the same double. A plain BM25 load() reads the model
-// from such a file and ignores "_encoder".
+// that reads back as the same double. A plain BM25 load() reads the word
+// model from such a file and ignores "_encoder".
 #pragma once
 
 #include <cstdint>
@@ -42,6 +52,7 @@ namespace kelp::typing::text {
 
 struct EncoderFile {
   static constexpr int kFormat = 1;
+  static constexpr int kFieldsFormat = 2;
 
   // The model's parameters as given, which the model members round.
   struct Exact {
@@ -59,8 +70,10 @@ struct EncoderFile {
   std::optional<Exact> exact;    // read only; the text takes the model's own
 };
 
-// The file's text for `model` and `file`.
-std::string EncoderFileText(const BM25& model, const EncoderFile& file);
+// The file's text for `model` and `file`; with `extra` (the encoder's
+// statistics beyond the word model), those too.
+std::string EncoderFileText(const BM25& model, const EncoderFile& file,
+                            const SparseEncoder::Counts* extra = nullptr);
 
 // The "_encoder" member of a file's text. Throws std::invalid_argument
 // "not a SparseEncoder file: ..." when it is missing or malformed, or of
@@ -73,5 +86,12 @@ EncoderFile ReadEncoderFile(std::string_view text);
 // document count, a negative or non-finite average, or a negative token
 // count.
 BM25 ReadEncoderModel(std::string_view text, const EncoderFile& file);
+
+// The statistics beyond the word model of a file's text (empty for format
+// 1), with the word model left empty and the b and k1 of `words` (the
+// file's word model), for SparseEncoder::Commit. Throws as ReadEncoderModel
+// does.
+SparseEncoder::Counts ReadEncoderStatistics(std::string_view text, const EncoderFile& file,
+                                            const BM25& words);
 
 }  // namespace kelp::typing::text

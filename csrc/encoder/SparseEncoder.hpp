@@ -1,40 +1,68 @@
-// The path from text to sparse vector in one place: a segmenter cuts each
-// text, its words are filtered into tokens, and a BM25 model counts them or
-// weighs them.
+// The path from text to sparse vector in one place: a text is folded, a
+// segmenter cuts it, its words are filtered into tokens, and BM25 counts
+// them or weighs them; beside the words, the character bigrams of its CJK
+// runs form a second field with statistics of their own.
 //
-// Tokens are the words of the cut in the chosen mode, less, with
-// stop_words, the segmenter's stop words and the words made only of white
-// space or Unicode punctuation (general category P); keep_space keeps the
-// words made only of white space, which are otherwise left out with or
-// without stop_words. Hashed vectors key each token by
-// the 32-bit MurmurHash3 (x86 variant, seed 0) of its UTF-8 bytes, in
-// ascending id order, tokens whose ids collide adding their weights.
+// Folds (each an option, queries and documents alike): NFKC, case folding,
+// traditional characters to simplified ones (see TextFold).
 //
-// The segmenter and the model are shared (the Python objects hold them
-// too). The encoder itself is immutable after construction; the model is
-// not locked here: callers that train it must not let that overlap with
-// any other use of it (the binding refuses such overlaps).
+// Word tokens are the words of the cut in the chosen mode, less, with
+// stop_words, the stop words (the segmenter's, or a list of the encoder's
+// own) and the words made only of white space or Unicode punctuation
+// (general category P); keep_space keeps the words made only of white
+// space, which are otherwise left out with or without stop_words.
 //
-// Work on a batch goes by chunks of texts, each on one thread, into state
-// the caller provides per chunk or per thread, so that a batch runs on
-// several threads without locks: Train into a model per thread, merged
-// afterwards; Encode* into one output per chunk. The const members are safe
-// to call from any number of threads at once.
+// Bigram tokens (with bigrams > 0): the character bigrams of the folded
+// text's CJK runs, a run of one character giving that character (see
+// CjkBigrams). They have a BM25 model of their own: a document count and an
+// average length counted in bigrams.
+//
+// Vectors: a document's vector holds both fields' document weights; a
+// query's holds its word query weights plus `bigrams` times its bigram
+// query weights, each field's query weights summing to 1. So a dot product
+// is the word score plus `bigrams` times the bigram score. Query weights
+// use the idf of `idf`: kOccurrences is the model file's,
+// ln((N + 1) / (n + 0.5)) with n a token's occurrences (negative for a
+// token that occurs more often than there are documents); kDocuments is
+// ln(1 + (N - df + 0.5) / (df + 0.5)) with df the number of documents that
+// hold it, never negative, for which the encoder counts df.
+//
+// Hashed ids: a word token's is the 32-bit MurmurHash3 (x86 variant) of its
+// UTF-8 bytes with seed 0; a bigram's uses seed kBigramSeed, a hash space
+// apart, so that the word 北京 and the bigram 北京 are different features.
+// Entries are in ascending id order; tokens whose ids collide add their
+// weights.
+//
+// The segmenter and the statistics are shared (the Python objects hold
+// them too). The encoder itself is immutable after construction; the
+// statistics are not locked here: callers that change them must not let
+// that overlap with any other use (the binding pins the word model, which
+// every change checks). Work on a batch goes by chunks of texts, each on
+// one thread, into state the caller provides per chunk or per thread: Train
+// into Counts per thread, merged afterwards; Encode* into one output per
+// chunk. The const members are safe to call from any number of threads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "bm25/BM25.hpp"
+#include "bm25/TokenCounts.hpp"
+#include "encoder/CjkBigrams.hpp"
+#include "encoder/TextFold.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
 
 namespace kelp::typing::text {
+
+// Which idf the query weights use.
+enum class IdfKind { kOccurrences, kDocuments };
 
 struct EncoderSettings {
   jieba::CutMode mode = jieba::CutMode::kDefault;
@@ -43,24 +71,73 @@ struct EncoderSettings {
   bool stop_words = true;
   // Keep the words of white space only.
   bool keep_space = false;
+  // No fold unless asked: the encoder of old files.
+  encoder::FoldOptions fold{false, false, false};
+  // The weight of the bigram field in a query; 0: no bigram field.
+  double bigrams = 0.0;
+  IdfKind idf = IdfKind::kOccurrences;
+  // With stop_words, these words instead of the segmenter's stop words.
+  std::optional<std::vector<std::string>> own_stop_words;
 };
 
 // What an encoder computes for a text.
 enum class VectorKind {
   kDocument,  // BM25 document weights
-  kQuery,     // BM25 query weights: idf, summing to 1
-  kQueryOnes  // each distinct token 1.0 (for stores that apply idf)
+  kQuery,     // BM25 query weights: idf, summing to 1 in each field
+  kQueryOnes  // each distinct token 1.0 (bigrams: `bigrams`), for stores that apply idf
 };
 
 class SparseEncoder {
  public:
+  static constexpr uint32_t kBigramSeed = 0x62696772;  // "bigr"
+
+  // One field's statistics: its BM25 model and, for kDocuments, the number
+  // of documents holding each token. The word model counts occurrences, as
+  // its model file says; the bigram model, which nothing else reads, counts
+  // documents instead with kDocuments (BM25::train_distinct), so that its
+  // token counts are the document counts and no second table is kept.
+  struct Field {
+    std::shared_ptr<BM25> model;
+    std::shared_ptr<TokenCounts> document_counts;  // the words' with kDocuments
+    // The document counts idf reads: document_counts, or the model's own.
+    const TokenCounts* DocumentCounts() const noexcept {
+      return document_counts != nullptr ? document_counts.get() : &model->doc_token_frequency();
+    }
+  };
+
+  // What a fit counts, per thread or in all: both fields. Also how
+  // statistics travel (pickles, the shards of a cluster fit): Serialize
+  // writes the magic "razoduviva.Counts\0", a u32 format (1), the BM25
+  // states of both fields, then the words' document counts as a u64 count
+  // and (bytes token, i64 count) pairs in ascending byte order.
+  struct Counts {
+    Counts(double b, double k1) : words(b, k1), bigrams(b, k1) {}
+    explicit Counts(const SparseEncoder& encoder);
+    BM25 words;
+    BM25 bigrams;
+    TokenCounts word_documents;
+    // Adds `other`'s counts to these.
+    void Merge(const Counts& other);
+    std::string Serialize() const;
+    // Throws limonp::StateError for bytes that are not such a state.
+    static Counts Deserialize(std::string_view state);
+  };
+
   // Scratch storage of one thread; contents on entry do not matter.
   struct Scratch {
+    std::string folded_buffer;
+    std::string_view folded;  // the text the tokens view: the input, or folded_buffer
     std::vector<jieba::WordSpan> words;
     std::vector<jieba::WordSpan> kept;
     std::vector<std::string_view> tokens;
+    std::vector<encoder::TextSpan> bigram_spans;
+    std::vector<std::string_view> bigrams;
     std::vector<BM25::IndexedWeight> weights;
     std::vector<std::pair<uint32_t, double>> hashed;
+    std::vector<uint32_t> distinct;
+    std::vector<size_t> first;
+    std::vector<uint32_t> counts;
+    std::vector<std::string_view> distinct_tokens;
   };
 
   // Hashed vectors of consecutive texts: the entries of text t are
@@ -71,63 +148,97 @@ class SparseEncoder {
     std::vector<size_t> ends;
   };
 
-  // Word-keyed vectors of consecutive texts: each entry is a token (its
-  // span in its text) and its weight, in ascending byte order of the token.
+  // Token-keyed vectors of consecutive texts, in ascending byte order of the
+  // tokens within each field. A token is a span of its text, or of
+  // `folded[t]` when that is not empty (the fold changed the text).
   struct WordVectors {
     std::vector<jieba::WordSpan> tokens;
     std::vector<double> values;
     std::vector<size_t> ends;
+    std::vector<encoder::TextSpan> bigrams;
+    std::vector<double> bigram_values;
+    std::vector<size_t> bigram_ends;
+    std::vector<std::string> folded;
   };
 
+  // `words` holds the word field's model, which must not be null; the other
+  // statistics start empty.
   SparseEncoder(std::shared_ptr<const jieba::Jieba> jieba, EncoderSettings settings,
-                std::shared_ptr<BM25> model);
+                std::shared_ptr<BM25> words);
 
   SparseEncoder(const SparseEncoder&) = delete;
   SparseEncoder& operator=(const SparseEncoder&) = delete;
 
-  // The tokens of `text` into scratch.tokens (views of `text`), in order,
-  // with their spans in scratch.kept.
+  // The word tokens of `text` into scratch.tokens, viewing scratch.folded,
+  // in order, with their spans in scratch.kept; with the bigram field, its
+  // tokens into scratch.bigrams (spans in scratch.bigram_spans).
   void Tokenize(std::string_view text, Scratch& scratch) const;
 
   // Counts each text of [texts, texts + count) that gives a token as one
-  // document of `model`, which must have this encoder's b and k1.
-  void Train(const std::string_view* texts, size_t count, BM25& model, Scratch& scratch) const;
+  // document of each field.
+  void Train(const std::string_view* texts, size_t count, Counts& counts, Scratch& scratch) const;
+
+  // Adds `counts` to the encoder's statistics (a field of no document is
+  // passed over). Throws std::runtime_error, changing nothing, while a
+  // model is pinned, and std::invalid_argument for other b or k1.
+  void Commit(const Counts& counts) const;
+
+  // A copy of the encoder's statistics; with `words` false, the word
+  // model stays empty (it travels as the BM25 of model()), its document
+  // counts included all the same.
+  Counts Statistics(bool words = true) const;
 
   // Appends the hashed vector of each text to `out`. kDocument and kQuery
-  // throw std::runtime_error "BM25 has not been initialized" for a text with
-  // tokens while the model has no documents.
+  // throw std::runtime_error for a text with tokens before any fit.
   void EncodeHashed(const std::string_view* texts, size_t count, VectorKind kind,
                     HashedVectors& out, Scratch& scratch) const;
 
-  // Appends the word-keyed vector of each text to `out`.
+  // Appends the token-keyed vector of each text to `out`.
   void EncodeWords(const std::string_view* texts, size_t count, VectorKind kind, WordVectors& out,
                    Scratch& scratch) const;
 
-  // The id of a token: MurmurHash3 x86 32 of its bytes, seed 0.
+  // The id of a word token: MurmurHash3 x86 32 of its bytes, seed 0.
   static uint32_t TokenId(std::string_view token) noexcept;
+  // The id of a bigram token: the same with seed kBigramSeed.
+  static uint32_t BigramId(std::string_view bigram) noexcept;
 
   const EncoderSettings& settings() const noexcept { return settings_; }
   const std::shared_ptr<const jieba::Jieba>& jieba() const noexcept { return jieba_; }
-  const std::shared_ptr<BM25>& model() const noexcept { return model_; }
+  const std::shared_ptr<BM25>& model() const noexcept { return words_.model; }
+  const Field& words() const noexcept { return words_; }
+  const Field& bigrams() const noexcept { return bigrams_; }
+  bool has_bigrams() const noexcept { return settings_.bigrams > 0.0; }
 
  private:
   // True when the settings leave `word` out.
   bool Dropped(std::string_view word) const;
 
-  // The weights of scratch.tokens, as BM25 gives them (indices into the
-  // tokens, ascending by token), or 1.0 per distinct token.
-  void Weigh(VectorKind kind, Scratch& scratch) const;
+  // The weights of `tokens` in `field` into scratch.weights (indices of
+  // each distinct token's first occurrence; ascending by token for queries,
+  // and for documents with `key_order`), times `scale` for queries.
+  void Weigh(VectorKind kind, const Field& field, const std::vector<std::string_view>& tokens,
+             double scale, bool key_order, Scratch& scratch) const;
 
-  // A set of words viewing another's storage, for one question asked of
-  // every token: open addressing on a short FNV-1a hash, at most a quarter
-  // full, so that a miss (nearly every token) is one probe of one slot.
+  // The distinct tokens of `tokens` into scratch.distinct_tokens.
+  static void DistinctTokens(const std::vector<std::string_view>& tokens, Scratch& scratch);
+
+  // Throws when a text with tokens is to be weighed before any fit.
+  void CheckFitted(VectorKind kind, const Scratch& scratch) const;
+
+  // True when the bigrams of scratch go into the vector.
+  bool WeighsBigrams(VectorKind kind, const Scratch& scratch) const;
+
+  // A set of words, for one question asked of every token: open addressing
+  // on a short FNV-1a hash, at most a quarter full, so that a miss (nearly
+  // every token) is one probe of one slot. Owns its words.
   class WordSet {
    public:
-    void Assign(const jieba::WordTable& words);
+    void Assign(std::vector<std::string> words);
     bool Contains(std::string_view word) const noexcept;
 
    private:
     static uint64_t Hash(std::string_view word) noexcept;
+    std::vector<std::string> words_;
     std::vector<std::pair<uint64_t, std::string_view>> slots_;  // empty view: free
     size_t mask_ = 0;
     bool has_empty_ = false;
@@ -135,8 +246,10 @@ class SparseEncoder {
 
   std::shared_ptr<const jieba::Jieba> jieba_;
   EncoderSettings settings_;
-  std::shared_ptr<BM25> model_;
-  // The segmenter's stop words, viewing its table.
+  encoder::TextFold fold_;
+  Field words_;
+  Field bigrams_;
+  // The stop words, folded as the text is.
   WordSet stop_words_;
 };
 

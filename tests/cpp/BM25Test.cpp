@@ -1149,4 +1149,17 @@ TEST(BM25CompareTest, EqualityAndExactValues) {
   EXPECT_TRUE(loaded == a);
 }
 
+// Training on distinct tokens counts documents per token, lengths as given.
+TEST(BM25TrainTest, DistinctTokensCountDocuments) {
+  BM25 model;
+  const std::vector<std::string_view> distinct = {"a", "b"};
+  model.train_distinct(distinct.data(), distinct.size(), 5);
+  model.train_distinct(distinct.data(), 1, 1);
+  EXPECT_EQ(*model.doc_token_frequency().Find("a"), 2);
+  EXPECT_EQ(*model.doc_token_frequency().Find("b"), 1);
+  EXPECT_EQ(model.doc_total_length(), 6);
+  EXPECT_THROW(model.train_distinct(distinct.data(), 0, 3), std::runtime_error);
+  EXPECT_THROW(model.train_distinct(distinct.data(), 2, 1), std::runtime_error);
+}
+
 }  // namespace

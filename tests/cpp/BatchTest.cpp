@@ -166,7 +166,9 @@ TEST_F(BatchTest, EncodeEqualsEncodingEachText) {
 TEST_F(BatchTest, FitEqualsTrainingTextByText) {
   const SparseEncoder reference = Encoder();
   SparseEncoder::Scratch scratch;
-  reference.Train(views_.data(), views_.size(), *reference.model(), scratch);
+  SparseEncoder::Counts counts(reference);
+  reference.Train(views_.data(), views_.size(), counts, scratch);
+  reference.Commit(counts);
   for (const size_t threads : {1u, 2u, 5u}) {
     const SparseEncoder encoder = Encoder();
     VectorSource source(texts_);

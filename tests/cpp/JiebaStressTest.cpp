@@ -230,7 +230,9 @@ TEST_F(JiebaStressTest, BatchesOnThreadsWhileAWordChanges) {
   const kelp::typing::text::SparseEncoder encoder(jieba_, kelp::typing::text::EncoderSettings(),
                                                   model);
   kelp::typing::text::SparseEncoder::Scratch scratch;
-  encoder.Train(views.data(), views.size(), *model, scratch);
+  kelp::typing::text::SparseEncoder::Counts counts(encoder);
+  encoder.Train(views.data(), views.size(), counts, scratch);
+  encoder.Commit(counts);
   using Vectors = kelp::typing::text::SparseEncoder::HashedVectors;
   const auto encode_alone = [&] {
     Vectors all;
@@ -256,7 +258,7 @@ TEST_F(JiebaStressTest, BatchesOnThreadsWhileAWordChanges) {
   for (int round = 0; round < 5; ++round) {
     std::vector<Vectors> out(chunks);
     std::vector<kelp::typing::text::SparseEncoder::Scratch> scratches(4);
-    std::vector<kelp::typing::text::BM25> models(4);
+    std::vector<kelp::typing::text::SparseEncoder::Counts> models(4, counts);
     kelp::typing::text::batch::OrderedChunks runner(chunks, 4, [&](size_t k, size_t thread) {
       const size_t first = k * kChunk;
       const size_t count = std::min(kChunk, views.size() - first);

@@ -65,7 +65,9 @@ TEST_F(SparseEncoderTest, VectorsAreTheModelsWeightsOfTheTokens) {
   const Strings storage = {kA + kB + kE + kF + kA + kB, kC + " ", kE + kF};
   const std::vector<std::string_view> texts(storage.begin(), storage.end());
   SparseEncoder::Scratch scratch;
-  encoder.Train(texts.data(), texts.size(), *encoder.model(), scratch);
+  SparseEncoder::Counts counts(encoder);
+  encoder.Train(texts.data(), texts.size(), counts, scratch);
+  encoder.Commit(counts);
   BM25 reference;
   reference.train(Strings{kA + kB, kE + kF, kA + kB});
   reference.train(Strings{kE + kF});
@@ -103,6 +105,51 @@ TEST_F(SparseEncoderTest, CollidingIdsAddUp) {
   encoder.EncodeHashed(texts.data(), 1, VectorKind::kQueryOnes, hashed, scratch);
   EXPECT_EQ(hashed.ids, (std::vector<uint32_t>{SparseEncoder::TokenId("w30166")}));
   EXPECT_EQ(hashed.values, (std::vector<double>{2.0}));
+}
+
+// The bigram field counts documents of bigrams with the idf of documents;
+// its ids are apart from the words'; query weights are never negative, and
+// statistics survive their binary state and a merge.
+TEST_F(SparseEncoderTest, TheBigramFieldAndTheIdfOfDocuments) {
+  EncoderSettings settings;
+  settings.bigrams = 2.0;
+  settings.idf = kelp::typing::text::IdfKind::kDocuments;
+  const SparseEncoder encoder(facade_, settings, std::make_shared<BM25>());
+  const Strings storage = {kA + kB + kA + kB + kA + kB + kE + kF, kA + kB + kA + kB + kD,
+                           kA + kB + kK + kX};
+  const std::vector<std::string_view> texts(storage.begin(), storage.end());
+  SparseEncoder::Scratch scratch;
+  SparseEncoder::Counts counts(encoder);
+  encoder.Train(texts.data(), texts.size(), counts, scratch);
+  encoder.Commit(counts);
+  // AB in every document: its document count is 3, not its 6 occurrences.
+  EXPECT_EQ(*encoder.words().DocumentCounts()->Find(kA + kB), 3);
+  EXPECT_EQ(*encoder.bigrams().DocumentCounts()->Find(kA + kB), 3);
+  EXPECT_EQ(encoder.model()->doc_token_frequency().Find(kA + kB)[0], 6);
+
+  SparseEncoder::HashedVectors query;
+  const std::vector<std::string_view> asked = {kA + kB + kE + kF};
+  encoder.EncodeHashed(asked.data(), 1, VectorKind::kQuery, query, scratch);
+  double words = 0.0;
+  for (size_t k = 0; k < query.ids.size(); ++k) {
+    EXPECT_GT(query.values[k], 0.0);
+    if (query.ids[k] == SparseEncoder::TokenId(kA + kB) ||
+        query.ids[k] == SparseEncoder::TokenId(kE + kF)) {
+      words += query.values[k];
+    }
+  }
+  EXPECT_DOUBLE_EQ(words, 1.0);  // the bigram field's weights add up to 2
+  EXPECT_NE(SparseEncoder::TokenId(kA + kB), SparseEncoder::BigramId(kA + kB));
+
+  const SparseEncoder::Counts statistics = encoder.Statistics();
+  const SparseEncoder::Counts back = SparseEncoder::Counts::Deserialize(statistics.Serialize());
+  EXPECT_EQ(back.Serialize(), statistics.Serialize());
+  EXPECT_TRUE(back.bigrams == *encoder.bigrams().model);
+  SparseEncoder::Counts twice = back;
+  twice.Merge(back);
+  EXPECT_EQ(twice.words.doc_count(), 6);
+  EXPECT_THROW(SparseEncoder::Counts::Deserialize(statistics.Serialize().substr(1)),
+               std::invalid_argument);
 }
 
 }  // namespace

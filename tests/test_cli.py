@@ -471,7 +471,8 @@ def test_train_and_encode_cut_as_the_module_does_on_any_threads(jieba, sample, t
 
     model = loaded(tmp_path / "m.json")
     encoder = razoduviva.SparseEncoder.from_model(model, jieba, mode=mode, hmm=hmm, stop_words=False,
-                                                  keep_space=False, threads=1)
+                                                  keep_space=False, bigrams=0, idf="occurrences",
+                                                  nfkc=False, casefold=False, t2s=False, threads=1)
     for kind, encode in (("document", model.encode_document), ("query", model.encode_query)):
         query = ["--query"] if kind == "query" else []
         dicts = "".join(json.dumps(encode(d), ensure_ascii=False) + "\n" for d in documents)

@@ -133,7 +133,7 @@ def test_arguments_are_checked_where_they_enter(jieba, fitted, tmp_path):
         with pytest.raises(ValueError, match="b must|k1 must"):
             SparseEncoder(jieba, b=b, k1=k1)
     for call in (lambda: fitted.encode_queries(TEXTS, idf="no"), lambda: jieba.cut("北京", hmm=None),
-                 lambda: SparseEncoder(jieba, stop_words="my.txt"),
+                 lambda: SparseEncoder(jieba, nfkc="yes"),
                  lambda: jieba.cut_many(TEXTS, hmm=0), lambda: jieba.keywords("北京", with_weights=1)):
         with pytest.raises(TypeError, match="must be True or False"):
             call()
@@ -215,6 +215,10 @@ def test_the_command_line_and_the_encoder_agree(fitted, tmp_path):
     assert SparseEncoder.load(tmp_path / "e.json") == fitted
     out = run("encode", "e.json", "--format", "indices", "我们在北京学习中文。", cwd=tmp_path).stdout
     assert json.loads(out) == fitted.encode_documents(["我们在北京学习中文。"])[0]
+    # The encoder's own tokens: 北京 学习 中文, stop words and punctuation
+    # out, and with the bigram field their CJK bigrams.
+    assert run("fit", "corpus.txt", "-o", "w.json", "--bigrams", "0", cwd=tmp_path).returncode == 0
+    out = run("encode", "w.json", "--format", "indices", "我们在北京学习中文。", cwd=tmp_path).stdout
     assert len(json.loads(out)["indices"]) == 3
     refused = run("encode", "e.json", "--mode", "search", "北京", cwd=tmp_path)
     assert refused.returncode == 1 and "holds its own settings" in refused.stderr

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "batch/StagedFit.hpp"
+#include "encoder/SparseEncoder.hpp"
 #include "tokenizer/jieba/DictEdits.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
@@ -109,6 +110,13 @@ struct Choices<jieba::CutMode> {
       {"default", jieba::CutMode::kDefault},
       {"search", jieba::CutMode::kSearch},
       {"full", jieba::CutMode::kFull}};
+};
+
+template <>
+struct Choices<IdfKind> {
+  static constexpr const char* kWhat = "idf";
+  static constexpr std::pair<std::string_view, IdfKind> kValues[] = {
+      {"occurrences", IdfKind::kOccurrences}, {"documents", IdfKind::kDocuments}};
 };
 
 template <>
@@ -324,6 +332,8 @@ struct type_caster<kelp::typing::text::pybind::Format>
 template <>
 struct type_caster<kelp::typing::text::pybind::TextErrors>
     : choice_caster<kelp::typing::text::pybind::TextErrors> {};
+template <>
+struct type_caster<kelp::typing::text::IdfKind> : choice_caster<kelp::typing::text::IdfKind> {};
 
 template <>
 struct type_caster<kelp::typing::text::pybind::Flag> {

@@ -71,15 +71,31 @@ class Jieba(_CoreJieba):
     ) -> None: ...
 
 class SparseEncoder(_CoreSparseEncoder):
-    """A segmenter and a BM25 model joined, with the whole path from text to
-    vector in C++, on every core.
+    """A segmenter and BM25 statistics joined, with the whole path from text
+    to vector in C++, on every core.
 
-    Tokens are the words of the segmenter's cut in `mode` ('default',
-    'search' or 'full'; hmm=False cuts with the dictionary alone), less, with
-    stop_words=True, the segmenter's stop words and the words made only of
-    white space or Unicode punctuation; with stop_words=False, the cut's
-    words as they are. keep_space says whether words of white space are
+    Text is folded first, queries and documents alike: NFKC (nfkc=True:
+    full-width letters and digits, ligatures), case folding (casefold=True)
+    and traditional characters to simplified ones (t2s=True), so that 美國
+    finds 美国. Word tokens are then the words of the segmenter's cut in
+    `mode` ('default', 'search' or 'full'; hmm=False cuts with the
+    dictionary alone), less, with stop_words, the stop words and the words
+    made only of white space or Unicode punctuation; stop_words is True
+    (the segmenter's list, which holds both scripts), False (the cut's words
+    as they are), an iterable of your own words, or the path of a file of
+    them, one a line. keep_space says whether words of white space are
     tokens; None (the default) keeps them exactly when stop_words is False.
+
+    With bigrams=W > 0, the character bigrams of the text's CJK runs (a
+    run of one character giving that character) form a second field with
+    BM25 statistics of its own; a document's vector holds both fields'
+    weights and a query's its word weights plus W times its bigram
+    weights, so that a dot product is the word score plus W times the
+    bigram score. bigrams=0 is the encoder of words alone. idf is the idf
+    of query weights: 'documents', ln(1 + (N - df + 0.5) / (df + 0.5)) with
+    df the documents that hold a token, never negative; or 'occurrences',
+    the BM25 model file's, ln((N + 1) / (n + 0.5)) with n its occurrences.
+
     b (0 to 1) and k1 (0 or more) are the BM25 parameters; `threads` is the
     number of threads of every call (None: every core; 1: the calling
     thread alone), which live only during the call. `errors` says what the
@@ -88,9 +104,10 @@ class SparseEncoder(_CoreSparseEncoder):
     naming its position; 'replace' reads the bad bytes as U+FFFD. None (and
     pandas' missing values) is no text.
 
-    A vector's ids are the 32-bit MurmurHash3 (x86 variant, seed 0) of the
-    token's UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False)
-    gives them; tokens whose ids collide add their weights.
+    A word's id is the 32-bit MurmurHash3 (x86 variant, seed 0) of its UTF-8
+    bytes, read as unsigned, as mmh3.hash(token, signed=False) gives it; a
+    bigram's uses the seed 0x62696772, a space of ids apart. Tokens whose
+    ids collide add their weights.
 
     >>> encoder = SparseEncoder().fit(corpus)          # an iterable of str
     >>> encoder.encode_documents(["北京天气不错"])
@@ -104,8 +121,13 @@ class SparseEncoder(_CoreSparseEncoder):
         *,
         mode: Literal["default", "search", "full"] = "default",
         hmm: bool = True,
-        stop_words: bool = True,
+        stop_words: bool | Iterable[str] | str | os.PathLike[str] = True,
         keep_space: bool | None = None,
+        bigrams: float = 2.0,
+        idf: Literal["documents", "occurrences"] = "documents",
+        nfkc: bool = True,
+        casefold: bool = True,
+        t2s: bool = True,
         b: float = 0.75,
         k1: float = 1.2,
         threads: int | None = None,
@@ -119,15 +141,23 @@ class SparseEncoder(_CoreSparseEncoder):
         *,
         mode: Literal["default", "search", "full"] = "default",
         hmm: bool = True,
-        stop_words: bool = True,
+        stop_words: bool | Iterable[str] | str | os.PathLike[str] = True,
         keep_space: bool | None = None,
+        bigrams: float = 2.0,
+        idf: Literal["documents", "occurrences"] = "documents",
+        nfkc: bool = True,
+        casefold: bool = True,
+        t2s: bool = True,
         threads: int | None = None,
         errors: Literal["strict", "replace"] = "strict",
     ) -> SparseEncoder:
-        """An encoder over an existing BM25 model, shared rather than copied
-        (fit adds to it; b and k1 are the model's), and the segmenter
-        `jieba` (None: Jieba() on the bundled data). The settings are those
-        of SparseEncoder(); the model's tokens should be what they give.
+        """An encoder over an existing BM25 model of words, shared rather
+        than copied (fit adds to it; b and k1 are the model's), and the
+        segmenter `jieba` (None: Jieba() on the bundled data). The settings
+        are those of SparseEncoder(); the model's tokens should be what they
+        give. The other statistics (bigrams, document counts) start empty:
+        a model of the command line's train goes with bigrams=0,
+        idf='occurrences', no folds, stop_words=False and keep_space=False.
         """
     @property
     def jieba(self) -> Jieba:
@@ -156,15 +186,16 @@ class SparseEncoder(_CoreSparseEncoder):
         *,
         format: Literal["indices", "csr", "dict"] = "indices",
     ) -> Any:
-        """One document vector per text, equal to BM25.encode_document of its
-        tokens (an empty vector for a text without tokens).
+        """One document vector per text: each field's BM25.encode_document of
+        its tokens (an empty vector for a text without tokens).
 
         format: 'indices' gives a dict {'indices': [...], 'values': [...]}
         per text, ids ascending (what Pinecone, Qdrant and Milvus clients
         take); 'csr' one scipy.sparse.csr_array of shape (len(texts), 2**32)
         (needs SciPy); 'dict' a dict from token to weight per text, tokens
-        ascending, as encode_document gives it. Raises RuntimeError ("BM25
-        has not been initialized") for a text with tokens before any fit.
+        ascending, as encode_document gives it, or with the bigram field
+        {'words': {...}, 'bigrams': {...}}. Raises RuntimeError for a text
+        with tokens before any fit.
         """
     def encode_queries(
         self,
@@ -173,17 +204,18 @@ class SparseEncoder(_CoreSparseEncoder):
         format: Literal["indices", "csr", "dict"] = "indices",
         idf: bool = True,
     ) -> Any:
-        """One query vector per text, equal to BM25.encode_query of its tokens
-        (idf weights summing to 1); idf=False gives each distinct token the
-        weight 1.0, for stores that apply idf themselves (Qdrant's idf
-        modifier), and needs no fit. Formats as for encode_documents.
+        """One query vector per text: each field's idf weights summing to 1
+        (the bigram field's then times `bigrams`); idf=False gives each
+        distinct token the weight 1.0 (a bigram `bigrams`), for stores that
+        apply idf themselves (Qdrant's idf modifier), and needs no fit.
+        Formats as for encode_documents.
         """
     def merge(self, other: SparseEncoder) -> SparseEncoder:
         """Adds another encoder's statistics to this one's (see BM25.merge), so
         that encoders fitted on shards combine into the encoder of the whole
-        corpus. Raises ValueError unless both have the same settings (mode,
-        hmm, stop_words, keep_space, b, k1) and their segmenters the same
-        words changed at run time. Returns the encoder.
+        corpus. Raises ValueError unless both have the same settings (those
+        of SparseEncoder(), b and k1) and their segmenters the same words
+        changed at run time. Returns the encoder.
         """
     def save(self, path: str | bytes | os.PathLike[str]) -> None:
         """Writes the encoder as one JSON file, whole or not at all: the BM25

@@ -237,19 +237,27 @@ class SparseEncoder:
         mode: Literal["default", "search", "full"],
         hmm: bool,
         stop_words: bool,
+        stop_word_list: Sequence[str] | None,
         keep_space: bool | None,
+        bigrams: float,
+        idf: Literal["documents", "occurrences"],
+        nfkc: bool,
+        casefold: bool,
+        t2s: bool,
         model: BM25,
         threads: int | None,
         errors: Literal["strict", "replace"],
     ) -> None: ...
-    def tokens(self, text: str | bytes | bytearray | None) -> list[str]:
-        """The tokens of one text, as fit and the encoders count them."""
+    def tokens(self, text: str | bytes | bytearray | None, *, bigrams: bool = False) -> list[str]:
+        """The tokens of one text, as fit and the encoders count them: its word
+        tokens, or with bigrams=True those of the bigram field.
+        """
     @property
     def jieba(self) -> Jieba:
         """The segmenter."""
     @property
     def model(self) -> BM25:
-        """The BM25 model inside: its statistics are the encoder's."""
+        """The word field's BM25 model: its statistics are the encoder's."""
     @property
     def mode(self) -> Literal["default", "search", "full"]:
         """The cut mode of the tokens: 'default', 'search' or 'full'."""
@@ -257,11 +265,26 @@ class SparseEncoder:
     def hmm(self) -> bool:
         """Whether the cut re-cuts words outside the dictionary with the HMM."""
     @property
-    def stop_words(self) -> bool:
-        """Whether stop words and punctuation words are left out."""
+    def stop_words(self) -> bool | tuple[str, ...]:
+        """False, True (the segmenter's stop words) or the tuple of the encoder's own, with words of punctuation left out too."""
     @property
     def keep_space(self) -> bool:
         """Whether words of white space are tokens."""
+    @property
+    def bigrams(self) -> float:
+        """The weight of the bigram field in a query; 0: no bigram field."""
+    @property
+    def idf(self) -> Literal["documents", "occurrences"]:
+        """The idf of query weights: 'occurrences' or 'documents'."""
+    @property
+    def nfkc(self) -> bool:
+        """Whether text is folded to NFKC first."""
+    @property
+    def casefold(self) -> bool:
+        """Whether text is case-folded."""
+    @property
+    def t2s(self) -> bool:
+        """Whether traditional characters are folded to simplified ones."""
     @property
     def b(self) -> float:
         """The model's length normalisation."""

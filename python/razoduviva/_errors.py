@@ -64,6 +64,11 @@ def _takes(annotation, value):
             value, ("index",) if whole else ("float", "index"))
         words = "a whole number" if whole else "a number"
         return fits, words + (" or None" if optional else "")
+    if optional and annotation not in _TAKES:
+        if value is None:
+            return True, annotation
+        fits, words = _takes(annotation[:-len(" | None")], value)
+        return fits, words + " or None"
     if annotation in _TAKES:
         types, words = _TAKES[annotation]
         return isinstance(value, types) and (bool in types or not isinstance(value, bool)), words

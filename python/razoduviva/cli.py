@@ -584,7 +584,8 @@ def _encoder(args, model):
     white space: the words `cut` prints."""
     return razoduviva.SparseEncoder.from_model(
         model, _jieba(args), mode=args.mode, hmm=not args.no_hmm, stop_words=False,
-        keep_space=False, threads=args.threads)
+        keep_space=False, bigrams=0, idf="occurrences", nfkc=False, casefold=False, t2s=False,
+        threads=args.threads)
 
 
 # A line that gives no token: empty, or white space alone (every character
@@ -664,7 +665,8 @@ def cmd_fit(args):
     corpus = _Corpus(args.files)
     encoder = razoduviva.SparseEncoder(
         _jieba(args), mode=args.mode, hmm=not args.no_hmm, stop_words=not args.keep_stop_words,
-        b=args.b, k1=args.k1, threads=args.threads)
+        bigrams=args.bigrams, idf=args.idf_kind, nfkc=not args.no_nfkc, casefold=not args.no_casefold,
+        t2s=not args.no_t2s, b=args.b, k1=args.k1, threads=args.threads)
     try:
         encoder.fit(corpus.texts())
     except BaseException:
@@ -983,9 +985,9 @@ def build_parser():
         description="Fit a razoduviva.SparseEncoder on a corpus of one document per line "
                     "(the FILEs in order, or standard input) and write its file, which "
                     "SparseEncoder.load and 'encode' read: the tokens are the encoder's "
-                    "(stop words, white space and punctuation left out), and the file "
-                    "keeps the settings. Shows progress on standard error when it is a "
-                    "terminal.")
+                    "(folded text; words less stop words, white space and punctuation; "
+                    "CJK bigrams), and the file keeps the settings. Shows progress on "
+                    "standard error when it is a terminal.")
     p.add_argument("files", nargs="*", metavar="FILE",
                    help="corpus files, '-' for standard input (default: standard input)")
     p.add_argument("-o", "--output", required=True, metavar="ENCODER",
@@ -996,6 +998,18 @@ def build_parser():
                    help="term-frequency saturation, 0 or more (default: %(default)s)")
     p.add_argument("--keep-stop-words", action="store_true",
                    help="count stop words, white space and punctuation as tokens too")
+    p.add_argument("--bigrams", type=_ranged_float(0.0), default=2.0, metavar="W",
+                   help="weight of the field of CJK character bigrams in a query; 0 for "
+                        "words alone (default: %(default)s)")
+    p.add_argument("--idf-kind", choices=("documents", "occurrences"), default="documents",
+                   help="idf of query weights: over the documents holding a token, or over "
+                        "its occurrences as the model file counts them (default: "
+                        "%(default)s)")
+    p.add_argument("--no-nfkc", action="store_true",
+                   help="do not fold compatibility forms (full-width letters, ligatures)")
+    p.add_argument("--no-casefold", action="store_true", help="do not fold case")
+    p.add_argument("--no-t2s", action="store_true",
+                   help="do not fold traditional characters to simplified ones")
     p.set_defaults(func=cmd_fit, check=_check_tokens)
 
     p = commands.add_parser(

@@ -13,9 +13,9 @@ give, for corpora that live in tables on a cluster.
 What runs where:
 - fit: each partition's texts reach Python as Arrow batches (mapInPandas);
   it fits an encoder of its own on them (null texts are skipped) and
-  returns its statistics, a BM25 model; the models are merged in a tree
-  (BM25.merge), a few at a time per task, and the last merges on the driver
-  into a copy of the given encoder. The result equals
+  returns its statistics (both fields' models and document counts); they
+  are merged in a tree, a few at a time per task, and the last is added on
+  the driver to a copy of the given encoder. The result equals
   encoder.fit over the same texts on one machine.
 - encode: a pandas UDF over Arrow batches (mapInPandas) encodes each batch
   with encode_documents or encode_queries; the new column is
@@ -66,19 +66,18 @@ _encoders = {}
 _cache_lock = threading.Lock()
 
 
-def _parts(encoder, model=None):
+def _parts(encoder, statistics=True):
     """An encoder as the workers receive it: its segmenter's pickle apart, so
-    that jobs with other models share one loaded segmenter."""
-    return (pickle.dumps(encoder.jieba),
-            (encoder.mode, encoder.hmm, encoder.stop_words, encoder.keep_space, encoder.b,
-             encoder.k1),
-            pickle.dumps(model if model is not None else encoder.model))
+    that jobs with other statistics share one loaded segmenter; its settings;
+    and its statistics (none with statistics=False: a new encoder)."""
+    return (pickle.dumps(encoder.jieba), dict(encoder._options(), b=encoder.b, k1=encoder.k1),
+            pickle.dumps(encoder._statistics(True)) if statistics else b"")
 
 
 def _worker_encoder(parts, fresh=False):
     """The encoder of `parts` in this worker, on one thread; with `fresh`, a
     new one with no documents (for one partition's statistics)."""
-    jieba_state, settings, model_state = parts
+    jieba_state, settings, statistics = parts
     key = hashlib.sha256(jieba_state).digest()
     with _cache_lock:
         jieba = _segmenters.get(key)
@@ -86,17 +85,17 @@ def _worker_encoder(parts, fresh=False):
             jieba = pickle.loads(jieba_state)
             _segmenters.clear()  # one segmenter per worker at a time
             _segmenters[key] = jieba
-        mode, hmm, stop_words, keep_space, b, k1 = settings
-        options = dict(mode=mode, hmm=hmm, stop_words=stop_words, keep_space=keep_space,
-                       threads=1)
+        options = dict(settings)
+        model = BM25(b=options.pop("b"), k1=options.pop("k1"))
         if fresh:
-            return SparseEncoder.from_model(BM25(b=b, k1=k1), jieba, **options)
-        model_key = (key, hashlib.sha256(model_state).digest())
-        encoder = _encoders.get(model_key)
+            return SparseEncoder.from_model(model, jieba, threads=1, **options)
+        statistics_key = (key, hashlib.sha256(statistics).digest())
+        encoder = _encoders.get(statistics_key)
         if encoder is None:
-            encoder = SparseEncoder.from_model(pickle.loads(model_state), jieba, **options)
+            encoder = SparseEncoder.from_model(model, jieba, threads=1, **options)
+            encoder._add_statistics(pickle.loads(statistics))
             _encoders.clear()
-            _encoders[model_key] = encoder
+            _encoders[statistics_key] = encoder
         return encoder
 
 
@@ -117,12 +116,12 @@ def fit(df, column, encoder=None):
     it was. Null texts are skipped, like texts without a token."""
     _check(df, column)
     result = pickle.loads(pickle.dumps(encoder)) if encoder is not None else SparseEncoder()
-    broadcast = df.sparkSession.sparkContext.broadcast(_parts(result, BM25()))
+    broadcast = df.sparkSession.sparkContext.broadcast(_parts(result, statistics=False))
 
     def fit_partition(batches):
         part = _worker_encoder(broadcast.value, fresh=True)
         part.fit(text for batch in batches for text in batch[column])  # nulls: no text
-        yield pandas.DataFrame({"state": [pickle.dumps(part.model)]})
+        yield pandas.DataFrame({"state": [pickle.dumps(part._statistics(True))]})
 
     def merge(a, b):
         a.merge(b)
@@ -134,7 +133,7 @@ def fit(df, column, encoder=None):
                       .treeReduce(merge, depth=_TREE_DEPTH))
     finally:
         broadcast.unpersist()
-    result.model.merge(statistics)
+    result._add_statistics(statistics)
     return result
 
 
@@ -151,13 +150,10 @@ def encode(df, column, encoder, *, kind="document", idf=True, output_col="vector
                         % type(encoder).__name__)
     if output_col in df.columns:
         raise ValueError("the DataFrame has a column %r already" % (output_col,))
-    if kind == "document" or idf:
+    if (kind == "document" or idf) and not encoder.doc_count:
         # Fail here, not in every task: an encoder with no documents cannot
         # weigh tokens.
-        try:
-            encoder.model.encode_query(["_"])
-        except RuntimeError as e:
-            raise RuntimeError("encode needs a fitted encoder (%s)" % e) from None
+        raise RuntimeError("encode needs a fitted encoder: call fit first")
     broadcast = df.sparkSession.sparkContext.broadcast(_parts(encoder))
     schema = _types.StructType(df.schema.fields + [
         _types.StructField(output_col, VECTOR_TYPE, True)])

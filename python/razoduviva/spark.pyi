@@ -13,9 +13,9 @@ give, for corpora that live in tables on a cluster.
 What runs where:
 - fit: each partition's texts reach Python as Arrow batches (mapInPandas);
   it fits an encoder of its own on them (null texts are skipped) and
-  returns its statistics, a BM25 model; the models are merged in a tree
-  (BM25.merge), a few at a time per task, and the last merges on the driver
-  into a copy of the given encoder. The result equals
+  returns its statistics (both fields' models and document counts); they
+  are merged in a tree, a few at a time per task, and the last is added on
+  the driver to a copy of the given encoder. The result equals
   encoder.fit over the same texts on one machine.
 - encode: a pandas UDF over Arrow batches (mapInPandas) encodes each batch
   with encode_documents or encode_queries; the new column is

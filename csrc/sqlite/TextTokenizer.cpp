@@ -120,10 +120,15 @@ TextTokenizer::TextTokenizer(std::shared_ptr<const jieba::Jieba> jieba,
   if (jieba_ == nullptr) {
     throw std::invalid_argument("TextTokenizer: a segmenter is needed");
   }
+  // Folded as every text is, so that the folded words meet them.
   const jieba::WordTable& stop_words = jieba_->StopWords();
-  stop_words_.reserve(stop_words.size());
+  folded_stop_words_.reserve(stop_words.size());
   for (size_t k = 0; k < stop_words.size(); ++k) {
-    stop_words_.insert(stop_words.Word(k));
+    folded_stop_words_.push_back(fold_.Fold(stop_words.Word(k)));
+  }
+  stop_words_.reserve(folded_stop_words_.size());
+  for (const std::string& word : folded_stop_words_) {
+    stop_words_.insert(word);
   }
 }
 

@@ -64,7 +64,7 @@ class TextTokenizerTest : public testing::Test {
                                    " 10 n\n" + kE + kF + kK + " 100 n\n" + kA + kB + kA + kB + " 100 n\n" + kB + kA + " 10 n\n" + Repeat(kA + kB, 20) +
                                    " 1000 n\n"),
         dir_.Write("hmm.txt", JoiningModel()), "", dir_.Write("idf.txt", kA + kB + " 2\n"),
-        dir_.Write("stop.txt", kD + "\n" + kE + kF + kK + "\n"));
+        dir_.Write("stop.txt", kD + "\n" + kE + kF + kK + "\nAb\n"));
   }
 
   Gots Tokens(std::string_view text, const std::vector<const char*>& args = {},
@@ -80,14 +80,18 @@ class TextTokenizerTest : public testing::Test {
   std::shared_ptr<jieba::Jieba> facade_;
 };
 
-// Stop words (D), punctuation and white space are left out; the offsets
-// are those of the cut. (NFKC makes U+FF0C a plain comma.)
+// Stop words (D; Ab, folded as the text is), punctuation and white space
+// are left out; the offsets are those of the cut. (NFKC makes U+FF0C a
+// plain comma.)
 TEST_F(TextTokenizerTest, DefaultModeGivesTheKeptWordsOfTheCut) {
   const std::string text = kA + kB + "\xEF\xBC\x8C" + kD + " " + kE + kF + "\xE3\x80\x82";
   EXPECT_EQ(Tokens(text), (Gots{{kA + kB, 0, 6, false}, {kE + kF, 13, 19, false}}));
   EXPECT_EQ(Tokens(text, {"stop_words", "off"}),
             (Gots{{kA + kB, 0, 6, false}, {",", 6, 9, false}, {kD, 9, 12, false},
                   {kE + kF, 13, 19, false}, {"\xE3\x80\x82", 19, 22, false}}));
+  EXPECT_EQ(Tokens("AB " + kA + kB), (Gots{{kA + kB, 3, 9, false}}));
+  EXPECT_EQ(Tokens("AB " + kA + kB, {"casefold", "off"}),
+            (Gots{{"AB", 0, 2, false}, {kA + kB, 3, 9, false}}));
 }
 
 // The long word leads, its parts follow at its position, repeats left out;

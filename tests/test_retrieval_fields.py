@@ -12,7 +12,7 @@ from razoduviva import BM25, Jieba, SparseEncoder
 
 from .test_corpus import WORDS, murmur3_32
 
-BIGRAM_SEED = 0x62696772
+TOP = 0x80000000
 TEXTS = ["北京天气不错", "我们在北京学习中文。", "今天上海下雨", "北京大学的学生在图书馆",
          "他喜欢喝咖啡", "的了", "GPU 3.14 ok"]
 
@@ -29,11 +29,12 @@ def sample():
 
 
 def hashed(*fields):
-    """The "indices" form of {token: weight} dicts, each with its seed."""
+    """The "indices" form of {token: weight} dicts, words' and bigrams'."""
     out = {}
-    for vector, seed in fields:
+    for vector, bigrams in fields:
         for token, weight in vector.items():
-            key = murmur3_32(token.encode("utf-8"), seed)
+            key = murmur3_32(token.encode("utf-8"))
+            key = key | TOP if bigrams else key & ~TOP
             out[key] = out.get(key, 0.0) + weight
     return {"indices": sorted(out), "values": [out[k] for k in sorted(out)]}
 
@@ -52,12 +53,12 @@ def test_two_fields_are_two_encoders_added(jieba, sample):
                                      encoder.encode_queries(texts)):
         grams = encoder.tokens(text, bigrams=True)
         word_tokens = words.tokens(text)
-        expected = hashed((words.model.encode_document(word_tokens), 0),
-                          (bigrams.encode_document(grams), BIGRAM_SEED))
+        expected = hashed((words.model.encode_document(word_tokens), False),
+                          (bigrams.encode_document(grams), True))
         assert document["indices"] == expected["indices"]
         assert document["values"] == pytest.approx(expected["values"], rel=1e-15)
         scaled = {t: 1.5 * w for t, w in bigrams.encode_query(grams).items()}
-        expected = hashed((words.model.encode_query(word_tokens), 0), (scaled, BIGRAM_SEED))
+        expected = hashed((words.model.encode_query(word_tokens), False), (scaled, True))
         assert query["values"] == pytest.approx(expected["values"], rel=1e-12)
     # bigrams=0 is the encoder of words alone: its vectors are its model's.
     assert words.encode_documents(texts, format="dict") == [
@@ -65,15 +66,14 @@ def test_two_fields_are_two_encoders_added(jieba, sample):
 
 
 def test_word_and_bigram_ids_do_not_meet(jieba, sample):
-    encoder = SparseEncoder(jieba)
-    words, grams = set(), set()
-    for text in sample:
-        words.update(murmur3_32(t.encode(), 0) for t in encoder.tokens(text))
-        grams.update(murmur3_32(t.encode(), BIGRAM_SEED) for t in encoder.tokens(text, bigrams=True))
-    assert len(grams) > 2000 and not words & grams
+    encoder = SparseEncoder(jieba).fit(sample)
+    for text, vector in zip(sample, encoder.encode_documents(sample)):
+        words = len(encoder.tokens(text))
+        ids = vector["indices"]
+        assert all(i < TOP for i in ids[:len(set(encoder.tokens(text)))])
+        assert all(i >= TOP for i in ids[len(set(encoder.tokens(text))):]) or words == 0
     # The word 北京 and the bigram 北京 are two features.
-    vector = encoder.fit(["北京"]).encode_documents(["北京"])[0]
-    assert len(vector["indices"]) == 2
+    assert len(encoder.encode_documents(["北京"])[0]["indices"]) == 2
 
 
 def test_idf_of_documents_is_never_negative(jieba):

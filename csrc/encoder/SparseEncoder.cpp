@@ -227,10 +227,6 @@ uint32_t SparseEncoder::TokenId(std::string_view token) noexcept {
   return encoder::MurmurHash3x86_32(token, 0);
 }
 
-uint32_t SparseEncoder::BigramId(std::string_view bigram) noexcept {
-  return encoder::MurmurHash3x86_32(bigram, kBigramSeed);
-}
-
 void SparseEncoder::Tokenize(std::string_view text, Scratch& scratch) const {
   scratch.folded = fold_.IsIdentity() ? text : fold_.Fold(text, scratch.folded_buffer);
   const std::string_view folded = scratch.folded;
@@ -440,7 +436,7 @@ void SparseEncoder::EncodeHashed(const std::string_view* texts, size_t count, Ve
     if (!scratch.tokens.empty()) {
       Weigh(kind, words_, scratch.tokens, 1.0, false, scratch);
       for (const BM25::IndexedWeight& w : scratch.weights) {
-        hashed.emplace_back(TokenId(scratch.tokens[w.index]), w.weight);
+        hashed.emplace_back(WordId(scratch.tokens[w.index]), w.weight);
       }
     }
     if (WeighsBigrams(kind, scratch)) {

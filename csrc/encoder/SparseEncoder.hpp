@@ -27,11 +27,13 @@
 // ln(1 + (N - df + 0.5) / (df + 0.5)) with df the number of documents that
 // hold it, never negative, for which the encoder counts df.
 //
-// Hashed ids: a word token's is the 32-bit MurmurHash3 (x86 variant) of its
-// UTF-8 bytes with seed 0; a bigram's uses seed kBigramSeed, a hash space
-// apart, so that the word 北京 and the bigram 北京 are different features.
-// Entries are in ascending id order; tokens whose ids collide add their
-// weights.
+// Hashed ids: a word token's is the 32-bit MurmurHash3 (x86 variant, seed
+// 0) of its UTF-8 bytes. With the bigram field the two fields split the id
+// space by its top bit: a word's id is that hash with the top bit clear, a
+// bigram's the hash of its bytes with the top bit set, so that no word id
+// ever meets a bigram id and the word 北京 and the bigram 北京 are
+// different features. Entries are in ascending id order; tokens whose ids
+// collide (within a field) add their weights.
 //
 // The segmenter and the statistics are shared (the Python objects hold
 // them too). The encoder itself is immutable after construction; the
@@ -89,7 +91,9 @@ enum class VectorKind {
 
 class SparseEncoder {
  public:
-  static constexpr uint32_t kBigramSeed = 0x62696772;  // "bigr"
+  // The top bit of an id with the bigram field: clear for words, set for
+  // bigrams.
+  static constexpr uint32_t kBigramBit = 0x80000000u;
 
   // One field's statistics: its BM25 model and, for kDocuments, the number
   // of documents holding each token. The word model counts occurrences, as
@@ -197,10 +201,17 @@ class SparseEncoder {
   void EncodeWords(const std::string_view* texts, size_t count, VectorKind kind, WordVectors& out,
                    Scratch& scratch) const;
 
-  // The id of a word token: MurmurHash3 x86 32 of its bytes, seed 0.
+  // MurmurHash3 x86 32 of a token's bytes, seed 0: the id of a word when
+  // the encoder has no bigram field.
   static uint32_t TokenId(std::string_view token) noexcept;
-  // The id of a bigram token: the same with seed kBigramSeed.
-  static uint32_t BigramId(std::string_view bigram) noexcept;
+  // The id of a word token with this encoder's settings.
+  uint32_t WordId(std::string_view word) const noexcept {
+    return has_bigrams() ? TokenId(word) & ~kBigramBit : TokenId(word);
+  }
+  // The id of a bigram token: TokenId with the top bit set.
+  static uint32_t BigramId(std::string_view bigram) noexcept {
+    return TokenId(bigram) | kBigramBit;
+  }
 
   const EncoderSettings& settings() const noexcept { return settings_; }
   const std::shared_ptr<const jieba::Jieba>& jieba() const noexcept { return jieba_; }

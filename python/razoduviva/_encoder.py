@@ -59,9 +59,10 @@ class SparseEncoder(_core.SparseEncoder):
     naming its position; 'replace' reads the bad bytes as U+FFFD. None (and
     pandas' missing values) is no text.
 
-    A word's id is the 32-bit MurmurHash3 (x86 variant, seed 0) of its UTF-8
-    bytes, read as unsigned, as mmh3.hash(token, signed=False) gives it; a
-    bigram's uses the seed 0x62696772, a space of ids apart. Tokens whose
+    A token's id is the 32-bit MurmurHash3 (x86 variant, seed 0) of its
+    UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False) gives
+    it; with the bigram field, a word's id has its top bit cleared and a
+    bigram's set, so that the two fields never share an id. Tokens whose
     ids collide add their weights.
 
     >>> encoder = SparseEncoder().fit(corpus)          # an iterable of str

@@ -133,13 +133,15 @@ TEST_F(SparseEncoderTest, TheBigramFieldAndTheIdfOfDocuments) {
   double words = 0.0;
   for (size_t k = 0; k < query.ids.size(); ++k) {
     EXPECT_GT(query.values[k], 0.0);
-    if (query.ids[k] == SparseEncoder::TokenId(kA + kB) ||
-        query.ids[k] == SparseEncoder::TokenId(kE + kF)) {
+    if (query.ids[k] == encoder.WordId(kA + kB) || query.ids[k] == encoder.WordId(kE + kF)) {
       words += query.values[k];
     }
   }
   EXPECT_DOUBLE_EQ(words, 1.0);  // the bigram field's weights add up to 2
-  EXPECT_NE(SparseEncoder::TokenId(kA + kB), SparseEncoder::BigramId(kA + kB));
+  for (const uint32_t id : query.ids) {  // words in the lower half, bigrams in the upper
+    EXPECT_EQ(id < SparseEncoder::kBigramBit,
+              id == encoder.WordId(kA + kB) || id == encoder.WordId(kE + kF));
+  }
 
   const SparseEncoder::Counts statistics = encoder.Statistics();
   const SparseEncoder::Counts back = SparseEncoder::Counts::Deserialize(statistics.Serialize());

@@ -46,6 +46,21 @@ std::uint32_t InvertedIndex::Find(std::int64_t id) const {
 
 bool InvertedIndex::Contains(std::int64_t id) const { return Find(id) != kNoDocument; }
 
+std::optional<std::int64_t> InvertedIndex::LargestId() const {
+  std::optional<std::int64_t> largest;
+  for (const auto& segment : segments_) {
+    const SegmentArrays& a = segment->arrays();
+    for (std::uint32_t j = a.doc_count; j-- > 0;) {
+      if (!IsRemoved(a.first_doc + a.id_order[j])) {
+        const std::int64_t id = a.ids[a.id_order[j]];
+        largest = largest ? std::max(*largest, id) : id;
+        break;
+      }
+    }
+  }
+  return largest;
+}
+
 void InvertedIndex::CheckNotPinned() const {
   if (pinned()) {
     throw std::runtime_error("the index is in use: a search in another thread is reading it");
@@ -64,8 +79,10 @@ void InvertedIndex::CheckNewIds(const std::int64_t* ids, std::size_t count) cons
   if (twice != sorted.end()) {
     throw std::invalid_argument("document id " + std::to_string(*twice) + " is given twice");
   }
-  const auto held = [](std::int64_t id) {
-    return std::invalid_argument("document id " + std::to_string(id) + " is already in the index");
+  // A staging index holds the documents of the same call.
+  const auto held = [this](std::int64_t id) {
+    return std::invalid_argument("document id " + std::to_string(id) +
+                                 (staging_ ? " is given twice" : " is already in the index"));
   };
   for (const auto& segment : segments_) {
     const SegmentArrays& a = segment->arrays();
@@ -122,6 +139,36 @@ void InvertedIndex::Add(const SparseRows& documents, const std::int64_t* ids) {
   stale_.push_back(0);
   ordinals_ += count;
   MergeNewest();
+}
+
+InvertedIndex InvertedIndex::Staging() const {
+  InvertedIndex staged;
+  staged.first_ordinal_ = staged.ordinals_ = ordinals_;
+  staged.staging_ = true;
+  return staged;
+}
+
+void InvertedIndex::Append(InvertedIndex&& staged) {
+  CheckNotPinned();
+  if (staged.first_ordinal_ != ordinals_ || staged.removed_count_ != 0) {
+    throw std::logic_error("the staged documents do not continue this index");
+  }
+  const std::vector<std::int64_t> ids = staged.Ids();
+  CheckNewIds(ids.data(), ids.size());
+  segments_.reserve(segments_.size() + staged.segments_.size());
+  stale_.reserve(segments_.size() + staged.segments_.size());
+  if (!removed_.empty()) {
+    removed_.resize((staged.ordinals_ + 63) / 64, 0);
+  }
+  // Nothing below throws (MergeNewest keeps the segments as they are when
+  // it runs out of memory).
+  for (auto& segment : staged.segments_) {
+    ordinals_ = segment->arrays().first_doc + segment->arrays().doc_count;
+    segments_.push_back(std::move(segment));
+    stale_.push_back(0);
+    MergeNewest();
+  }
+  staged = InvertedIndex();
 }
 
 void InvertedIndex::MergeNewest() {
@@ -273,7 +320,7 @@ SearchResults InvertedIndex::SearchMany(const SparseRows& queries, std::size_t k
 }
 
 std::shared_ptr<const Segment> InvertedIndex::Compacted() const {
-  if (segments_.size() == 1 && removed_count_ == 0) {
+  if (segments_.size() == 1 && removed_count_ == 0 && first_ordinal_ == 0) {
     return segments_.front();  // its ordinals start at 0
   }
   std::vector<const Segment*> parts;
@@ -285,10 +332,12 @@ std::shared_ptr<const Segment> InvertedIndex::Compacted() const {
       kBlockSize);
 }
 
-void InvertedIndex::Save(const std::string& path) const {
+void InvertedIndex::Save(const std::string& path) const { Save(path, blob_); }
+
+void InvertedIndex::Save(const std::string& path, std::string_view blob) const {
   const auto segment = Compacted();
   AtomicFile file(path);
-  IndexFile::Write(segment->arrays(), blob_,
+  IndexFile::Write(segment->arrays(), blob,
                    [&file](const void* data, std::size_t size) { file.Write(data, size); });
   file.Commit();
 }

@@ -40,17 +40,20 @@
 // it, mapped or not; Save writes one file and flushes it to the disk.
 //
 // Thread-safety: the const members only read, so any number of threads may
-// search (and save, serialize, list ids) at once. Add, Remove, set_blob and
-// assignment change the index and must not overlap any other call on it;
-// the binding serialises them under the interpreter lock, and pins the
-// index (pin(), as BM25::pin) around work that reads it without that lock,
-// so that a change from another thread is refused meanwhile. SearchMany
-// runs its own threads, which live for the call.
+// search (and save, serialize, list ids) at once. Add, Append, Remove,
+// set_blob and assignment change the index and must not overlap any other
+// call on it; the binding serialises them under the interpreter lock, and
+// pins the index (pin(), as BM25::pin) around work that reads it without
+// that lock, so that a change from another thread is refused meanwhile.
+// Work too long to hold that lock for stages its documents in an index of
+// their own (Staging, IndexBatches.hpp) and appends them under it.
+// SearchMany runs its own threads, which live for the call.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,14 +116,32 @@ class InvertedIndex {
   // std::runtime_error while pinned.
   void Add(const SparseRows& documents, const std::int64_t* ids);
 
+  // Throws std::invalid_argument as Add does unless every id of ids[0,
+  // count) is new here and given once.
+  void CheckNewIds(const std::int64_t* ids, std::size_t count) const;
+
+  // An empty index to stage documents in, away from this one (so that
+  // searches of this one go on meanwhile), for Append: its ordinals
+  // continue this index's.
+  InvertedIndex Staging() const;
+
+  // Adds the documents of `staged`, which Staging() of this index made and
+  // which has had nothing removed, moving its segments over without copying
+  // them. All or nothing, as Add: throws std::invalid_argument for an id
+  // held here, std::logic_error when documents were added here since
+  // Staging(), std::runtime_error while pinned. `staged` is left empty.
+  void Append(InvertedIndex&& staged);
+
   // Removes the documents with ids[0, count) that are held; ids that are
   // not are ignored. Returns how many were removed. Throws
   // std::runtime_error while pinned, changing nothing.
   std::size_t Remove(const std::int64_t* ids, std::size_t count);
 
   bool Contains(std::int64_t id) const;
+  // The largest id held, if any document is.
+  std::optional<std::int64_t> LargestId() const;
   // Documents held.
-  std::size_t size() const noexcept { return ordinals_ - removed_count_; }
+  std::size_t size() const noexcept { return ordinals_ - first_ordinal_ - removed_count_; }
   // Their ids, in the order they were added (a loaded file's first).
   std::vector<std::int64_t> Ids() const;
 
@@ -143,6 +164,10 @@ class InvertedIndex {
   // Writes the index file (IndexFile.hpp) at `path` whole or not at all
   // (AtomicFile.hpp). Throws limonp::FileError.
   void Save(const std::string& path) const;
+  // The same with `blob` in place of blob(): what the caller keeps
+  // elsewhere (the encoder's file text) goes to the file without a copy
+  // kept here.
+  void Save(const std::string& path, std::string_view blob) const;
   // The bytes Save writes.
   std::string Serialize() const;
 
@@ -192,8 +217,6 @@ class InvertedIndex {
   }
   // Throws the refusal of a change while the index is pinned.
   void CheckNotPinned() const;
-  // Throws unless every id of the batch is new and given once.
-  void CheckNewIds(const std::int64_t* ids, std::size_t count) const;
   void MergeNewest();
   // One segment holding every held document, ordinals from 0.
   std::shared_ptr<const Segment> Compacted() const;
@@ -203,7 +226,9 @@ class InvertedIndex {
   std::vector<std::shared_ptr<const Segment>> segments_;
   // By segment: how many removed documents it still holds postings of.
   std::vector<std::size_t> stale_;
-  std::size_t ordinals_ = 0;  // documents numbered, removed ones included
+  bool staging_ = false;          // made by Staging()
+  std::size_t first_ordinal_ = 0;  // of a staging index; 0 otherwise
+  std::size_t ordinals_ = 0;  // documents numbered, removed ones included, from 0
   std::vector<std::uint64_t> removed_;  // a bit per ordinal; empty until a removal
   std::size_t removed_count_ = 0;
   std::string blob_;

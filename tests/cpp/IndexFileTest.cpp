@@ -132,6 +132,12 @@ TEST(IndexFileTest, RoundTripsThroughFilesAndBytes) {
     ExpectSameSearches(loaded, built.model, maker, context);
   }
   EXPECT_LT(InvertedIndex::Load(path, true).Stats().held_bytes, bytes.size() / 4);
+
+  // A blob given to Save goes to the file in place of the index's own.
+  built.index.Save(path, "the caller's");
+  EXPECT_EQ(InvertedIndex::Load(path, false).blob(), "the caller's");
+  EXPECT_EQ(InvertedIndex::Load(path, false).Ids(), built.index.Ids());
+  EXPECT_NE(built.index.blob(), "the caller's");
 }
 
 // A loaded index takes documents and removals, and saves them all in one

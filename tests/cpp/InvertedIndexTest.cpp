@@ -232,6 +232,89 @@ TEST(InvertedIndexTest, RemovesHeldIdsOnly) {
   EXPECT_EQ(index.Search(&token, &weight, 1, 2), (std::vector<Hit>{{3, 9.0}, {4, 5.0}}));
 }
 
+// Documents staged apart join the index as if added to it: the same
+// searches and the same file, removals before the append included; an
+// append that cannot take effect changes nothing.
+TEST(InvertedIndexTest, AppendsStagedDocuments) {
+  CorpusMaker maker(31, 200, true, false);
+  const Rows first = maker.Documents(700, 0);
+  const Rows second = maker.Documents(1500, 5000);
+  InvertedIndex added;
+  added.Add(first.View(), first.ids.data());
+  added.Add(second.View(), second.ids.data());
+  const std::int64_t gone[] = {3, 5003};
+  added.Remove(gone, 2);
+
+  InvertedIndex index;
+  index.Add(first.View(), first.ids.data());
+  InvertedIndex staged = index.Staging();
+  EXPECT_EQ(staged.size(), 0u);
+  for (std::size_t at = 0; at < 1500; at += 500) {  // several segments
+    Rows part;
+    for (std::size_t r = at; r < at + 500; ++r) {
+      part.Append(second.Row(r), second.ids[r]);
+    }
+    staged.Add(part.View(), part.ids.data());
+  }
+  EXPECT_EQ(staged.size(), 1500u);
+  index.Remove(gone, 1);  // removals meanwhile are fine
+  {
+    const InvertedIndex::Pin pin(index);
+    EXPECT_THROW(index.Append(std::move(staged)), std::runtime_error);
+  }
+  index.Append(std::move(staged));
+  EXPECT_EQ(staged.size(), 0u);
+  index.Remove(gone + 1, 1);
+  EXPECT_EQ(index.size(), added.size());
+  EXPECT_EQ(index.Serialize(), added.Serialize());
+  Model model;
+  AddToModel(model, first);
+  AddToModel(model, second);
+  model.erase(3);
+  model.erase(5003);
+  ExpectExact(index, model, maker, 30, "appended");
+
+  // A held id, or documents added since Staging(): refused, nothing changed.
+  const std::string before = index.Serialize();
+  InvertedIndex clash = index.Staging();
+  Rows held;
+  held.Append({{1, 1.0}}, 9999);
+  held.Append({{1, 1.0}}, 4);
+  clash.Add(held.View(), held.ids.data());
+  EXPECT_THROW(index.Append(std::move(clash)), std::invalid_argument);
+  InvertedIndex late = index.Staging();
+  Rows one;
+  one.Append({{2, 1.0}}, 10000);
+  late.Add(one.View(), one.ids.data());
+  index.Add(one.View(), one.ids.data());
+  EXPECT_THROW(index.Append(std::move(late)), std::logic_error);
+  index.Remove(one.ids.data(), 1);
+  EXPECT_EQ(index.size(), added.size());
+  EXPECT_EQ(index.Serialize(), before);
+}
+
+TEST(InvertedIndexTest, LargestIdSkipsRemovedDocuments) {
+  InvertedIndex index;
+  EXPECT_FALSE(index.LargestId());
+  Rows rows;
+  rows.Append({{1, 1.0}}, -7);
+  rows.Append({{1, 1.0}}, 40);
+  rows.Append({}, 41);
+  index.Add(rows.View(), rows.ids.data());
+  Rows more;
+  more.Append({{1, 1.0}}, 12);
+  index.Add(more.View(), more.ids.data());
+  EXPECT_EQ(index.LargestId(), 41);
+  const std::int64_t gone[] = {41, 40};
+  index.Remove(gone, 1);
+  EXPECT_EQ(index.LargestId(), 40);
+  index.Remove(gone + 1, 1);
+  EXPECT_EQ(index.LargestId(), 12);
+  const std::int64_t rest[] = {12, -7};
+  index.Remove(rest, 2);
+  EXPECT_FALSE(index.LargestId());
+}
+
 // While a search reads it without the caller's lock, changes are refused.
 TEST(InvertedIndexTest, RefusesChangesWhilePinned) {
   InvertedIndex index;

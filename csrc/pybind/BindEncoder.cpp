@@ -9,7 +9,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <atomic>
 #include <deque>
 #include <cstdint>
 #include <memory>
@@ -64,45 +63,9 @@ struct Settings {
   }
 };
 
-// An encoder, what its batches do with text that is not UTF-8, and the
-// thread count of its batch calls, which Python may change at any time.
-class Encoder {
- public:
-  // `jieba` is the Python object of the segmenter, kept so that the
-  // property gives back that object (a razoduviva.Jieba, with its state).
-  Encoder(py::object jieba, const Settings& settings, std::shared_ptr<BM25> model,
-          Threads threads, TextErrors errors)
-      : jieba_(std::move(jieba)),
-        encoder_(jieba_.cast<std::shared_ptr<jieba::Jieba>>(), settings.Core(), std::move(model)),
-        errors_(errors),
-        threads_(threads.count) {}
-
-  const SparseEncoder& core() const noexcept { return encoder_; }
-  const py::object& jieba() const noexcept { return jieba_; }
-  TextErrors errors() const noexcept { return errors_; }
-  Threads threads() const noexcept { return Threads{threads_.load()}; }
-  void set_threads(Threads threads) noexcept { threads_.store(threads.count); }
-
- private:
-  py::object jieba_;
-  SparseEncoder encoder_;
-  const TextErrors errors_;
-  std::atomic<size_t> threads_;
-};
-
 // Statistics on their way between encoders: a copy, mergeable, pickled by
 // value (SparseEncoder::Counts::Serialize).
 using Statistics = SparseEncoder::Counts;
-
-// Holds a model pinned while it lives, if there is one.
-struct PinIf {
-  std::optional<BM25::Pin> pin;
-  explicit PinIf(const std::shared_ptr<BM25>& model) {
-    if (model != nullptr) {
-      pin.emplace(*model);
-    }
-  }
-};
 
 void Fit(const Encoder& self, py::handle texts) {
   IterableSource source(texts, "fit", self.errors());
@@ -129,8 +92,7 @@ py::object Encode(const Encoder& self, py::handle texts, VectorKind kind, Format
   const std::vector<std::string_view> views = Views(sentences);
   const SparseEncoder& encoder = self.core();
   const size_t threads = self.threads().count;
-  const BM25::Pin pin(*encoder.model());
-  const PinIf pin_bigrams(encoder.bigrams().model);
+  const EncoderPin pin(encoder);
   const NativeLogScope log;
   if (format == Format::kCsr) {
     batch::CsrRows rows;
@@ -254,12 +216,17 @@ py::list Tokens(const Encoder& self, py::handle item, Flag bigrams) {
       interner.List(source, scratch.kept.data(), hashes.data(), hashes.size()));
 }
 
-void Save(const Encoder& self, const Path& path, const std::string& data) {
+// The encoder file's text; data is "bundled" or "custom".
+std::string FileText(const Encoder& self, const std::string& data) {
   const SparseEncoder& encoder = self.core();
   EncoderFile file{RAZODUVIVA_VERSION, encoder.settings(), data, encoder.jieba()->Edits(),
                    encoder.jieba()->DataFingerprint(), std::nullopt};
   const Statistics extra = encoder.Statistics(false);
-  const std::string text = EncoderFileText(*encoder.model(), file, &extra);
+  return EncoderFileText(*encoder.model(), file, &extra);
+}
+
+void Save(const Encoder& self, const Path& path, const std::string& data) {
+  const std::string text = FileText(self, data);
   try {
     py::gil_scoped_release unlocked;
     limonp::ReplaceFile(path.bytes, text, "Failed to save: ");
@@ -341,8 +308,8 @@ and a BM25 model, with the batch work in C++. Use razoduviva.SparseEncoder.
              }
              const Settings settings{mode, hmm,   stop_words, keep_space, std::move(stop_word_list),
                                      bigrams, idf, nfkc,      casefold,   t2s};
-             return std::make_shared<Encoder>(py::reinterpret_borrow<py::object>(jieba), settings,
-                                              std::move(model), threads, errors);
+             return std::make_shared<Encoder>(py::reinterpret_borrow<py::object>(jieba),
+                                              settings.Core(), std::move(model), threads, errors);
            }),
            py::arg("jieba"), py::arg("mode"), py::arg("hmm"), py::arg("stop_words"),
            py::arg("stop_word_list"), py::arg("keep_space"), py::arg("bigrams"), py::arg("idf"),
@@ -369,6 +336,10 @@ tokens, or with bigrams=True those of the bigram field.
 )doc")
       .def("_save", &Save, py::arg("path"), py::arg("data"),
            "Writes the encoder file, whole or not at all; data is 'bundled' or 'custom'.")
+      .def(
+          "_file_text",
+          [](const Encoder& self, const std::string& data) { return py::bytes(FileText(self, data)); },
+          py::arg("data"), "The text _save writes, as UTF-8 bytes.")
       .def(
           "_statistics",
           [](const Encoder& self, Flag words) { return Statistics(self.core().Statistics(words.value)); },

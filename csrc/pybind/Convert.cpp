@@ -219,6 +219,48 @@ bool IterableSource::Next(size_t max_bytes, size_t max_texts, std::vector<std::s
   return more;
 }
 
+IdIterable::IdIterable(py::handle ids, const char* method) : method_(method) {
+  PyObject* iterator = PyUnicode_Check(ids.ptr()) || PyBytes_Check(ids.ptr())
+                           ? nullptr
+                           : PyObject_GetIter(ids.ptr());
+  if (iterator == nullptr) {
+    PyErr_Clear();
+    throw py::type_error(std::string(method) +
+                         ": ids must be an iterable of ints (a list, a range, a NumPy array), "
+                         "not " + Py_TYPE(ids.ptr())->tp_name);
+  }
+  iterator_ = py::reinterpret_steal<py::object>(iterator);
+}
+
+size_t IdIterable::Next(size_t count, std::vector<int64_t>& out) {
+  py::gil_scoped_acquire locked;
+  size_t got = 0;
+  for (; got < count; ++got, ++position_) {
+    const py::object item = py::reinterpret_steal<py::object>(PyIter_Next(iterator_.ptr()));
+    if (!item) {
+      if (PyErr_Occurred() != nullptr) {
+        throw py::error_already_set();
+      }
+      break;
+    }
+    const std::string where = std::string(method_) + ": id " + std::to_string(position_) + " ";
+    PyObject* number = PyBool_Check(item.ptr()) ? nullptr : PyNumber_Index(item.ptr());
+    if (number == nullptr) {
+      PyErr_Clear();
+      throw py::type_error(where + "is " + Py_TYPE(item.ptr())->tp_name + ", not an int");
+    }
+    int overflow = 0;
+    const long long id = PyLong_AsLongLongAndOverflow(number, &overflow);
+    Py_DECREF(number);
+    if (overflow != 0) {
+      throw py::value_error(where + "is " + py::repr(item).cast<std::string>() +
+                            ", outside the int64 range");
+    }
+    out.push_back(id);
+  }
+  return got;
+}
+
 WordInterner::WordInterner(size_t expected) {
   size_t slots = 16;
   while (slots < 2 * expected && slots < (size_t{1} << 12)) {

@@ -22,6 +22,7 @@
 
 #include "batch/StagedFit.hpp"
 #include "encoder/SparseEncoder.hpp"
+#include "index/IndexBatches.hpp"
 #include "tokenizer/jieba/DictEdits.hpp"
 #include "tokenizer/jieba/Jieba.hpp"
 #include "tokenizer/jieba/WordSpan.hpp"
@@ -93,6 +94,47 @@ class IterableSource : public batch::TextSource {
   // The batch being read and the one before it, which the fit still reads.
   std::vector<Sentence> batches_[2];
   size_t current_ = 0;
+};
+
+// The ids of an iterable of ints (a list, a range, a NumPy array of
+// integers), read a batch at a time, the interpreter lock taken inside Next
+// (the staging runs with it released): TypeError naming the position of an
+// item that is not an int (a bool or a float neither), ValueError naming it
+// for one outside the int64 range.
+class IdIterable : public index::IdSource {
+ public:
+  IdIterable(py::handle ids, const char* method);
+
+  size_t Next(size_t count, std::vector<int64_t>& out) override;
+
+ private:
+  py::object iterator_;
+  const char* method_;
+  size_t position_ = 0;
+};
+
+// The items of a one-dimensional, contiguous buffer of T (an array.array, a
+// NumPy array), viewed; TypeError naming `what` for any other object.
+template <typename T>
+class BufferOf {
+ public:
+  BufferOf(py::handle object, const char* what) {
+    if (py::isinstance<py::buffer>(object)) {
+      info_ = py::reinterpret_borrow<py::buffer>(object).request();
+      if (info_.ndim == 1 && info_.item_type_is_equivalent_to<T>() &&
+          (info_.size <= 1 || info_.strides[0] == static_cast<py::ssize_t>(sizeof(T)))) {
+        return;
+      }
+    }
+    throw py::type_error(std::string(what) + " must be a contiguous buffer of " +
+                         py::format_descriptor<T>::format());
+  }
+
+  const T* data() const noexcept { return static_cast<const T*>(info_.ptr); }
+  size_t size() const noexcept { return static_cast<size_t>(info_.size); }
+
+ private:
+  py::buffer_info info_;
 };
 
 // Settings that arrive from Python as a name, parsed once at the door into

@@ -18,6 +18,7 @@ PYBIND11_MODULE(_core, m) {
   kelp::typing::text::pybind::BindBM25(m);
   kelp::typing::text::pybind::BindTokenizder(m);
   kelp::typing::text::pybind::BindEncoder(m);
+  kelp::typing::text::pybind::BindIndex(m);
   kelp::typing::text::pybind::BindNativeLog(m);
   kelp::typing::text::pybind::BindArgumentErrors(m);
 }

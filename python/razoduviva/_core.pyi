@@ -299,3 +299,11 @@ class SparseEncoder:
         """The threads of every batch call: None for every core."""
     @threads.setter
     def threads(self, value: int | None) -> None: ...
+
+class Index:
+    """The compiled base of razoduviva.Index: an inverted index over hashed
+    sparse vectors, searched by dot product. Use razoduviva.Index.
+    """
+
+    def __init__(self) -> None: ...
+    def __len__(self) -> int: ...

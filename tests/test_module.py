@@ -20,8 +20,9 @@ def test_package_is_python_over_a_compiled_core():
     assert razoduviva.BM25 is razoduviva._core.BM25
     # Jieba adds the bundled data as defaults, and pickling, to the compiled class.
     assert issubclass(razoduviva.Jieba, razoduviva._core.Jieba)
-    assert set(razoduviva.__all__) == {"BM25", "Jieba", "SparseEncoder", "native_log",
-                                       "set_native_log"}
+    assert issubclass(razoduviva.Index, razoduviva._core.Index)
+    assert set(razoduviva.__all__) == {"BM25", "Index", "Jieba", "SparseEncoder",
+                                       "compact_columns", "native_log", "set_native_log"}
 
 
 def test_version_is_the_distribution_version():

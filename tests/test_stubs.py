@@ -62,13 +62,19 @@ def is_public(name):
     return not name.startswith("_") or name == "__version__"
 
 
+# The special methods a stub declares: how a class is made, and the
+# container protocol (len(index), id in index), which type checkers read.
+STUBBED_SPECIALS = {"__init__", "__len__", "__contains__"}
+
+
 def bound_methods(cls):
-    """The public methods and properties a class defines itself (and __init__)."""
+    """The public methods and properties a class defines itself (and the
+    special methods of STUBBED_SPECIALS)."""
     return {
         name
         for name, value in vars(cls).items()
         if (callable(value) or isinstance(value, (property, classmethod, staticmethod)))
-        and (not name.startswith("_") or name == "__init__")
+        and (not name.startswith("_") or name in STUBBED_SPECIALS)
     }
 
 
@@ -101,7 +107,7 @@ def test_stubs_and_marker_are_installed():
 def test_every_stubbed_name_is_bound(module_name):
     module = importlib.import_module(module_name)
     classes, names = stubbed(module_name)
-    assert {"BM25", "Jieba"} <= set(classes)
+    assert {"BM25", "Jieba", "Index"} <= set(classes)
     for name, stub in classes.items():
         cls = getattr(module, name)
         assert isinstance(cls, type), name
@@ -145,6 +151,13 @@ def test_stubs_repeat_the_binding_docstrings(module_name):
             for i, (doc, form) in enumerate(zip(bound_docs(getattr(cls, method)), forms)):
                 if doc:  # Jieba's binding has no docstrings (yet): its stub's stand alone
                     assert form == doc, f"{name}.{method}, form {i + 1}"
+
+
+def test_stubbed_functions_repeat_their_docstrings():
+    for node in parse("razoduviva").body:
+        if isinstance(node, ast.FunctionDef):
+            doc = getattr(razoduviva, node.name).__doc__
+            assert ast.get_docstring(node) == inspect.cleandoc(doc), node.name
 
 
 def test_bm25_is_documented_in_the_binding():

@@ -14,7 +14,9 @@ else: no third-party modules, no threads.
 from razoduviva import data
 from razoduviva._core import BM25, __version__
 from razoduviva._encoder import SparseEncoder
+from razoduviva._index import Index, compact_columns
 from razoduviva._jieba import Jieba
 from razoduviva._log import native_log, set_native_log
 
-__all__ = ["BM25", "Jieba", "SparseEncoder", "native_log", "set_native_log"]
+__all__ = ["BM25", "Index", "Jieba", "SparseEncoder", "compact_columns", "native_log",
+           "set_native_log"]

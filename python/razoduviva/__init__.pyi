@@ -14,13 +14,15 @@ else: no third-party modules, no threads.
 import os
 from collections.abc import Iterable, Iterator
 from contextlib import contextmanager
-from typing import Any, Literal
+from typing import Any, Literal, SupportsIndex
 
-from razoduviva._core import BM25 as BM25, Jieba as _CoreJieba, SparseEncoder as _CoreSparseEncoder
+from razoduviva._core import BM25 as BM25, Index as _CoreIndex, Jieba as _CoreJieba
+from razoduviva._core import SparseEncoder as _CoreSparseEncoder
 
 __version__: str
 
-__all__ = ["BM25", "Jieba", "SparseEncoder", "native_log", "set_native_log"]
+__all__ = ["BM25", "Index", "Jieba", "SparseEncoder", "compact_columns", "native_log",
+           "set_native_log"]
 
 _Destination = Literal["stderr", "logging", "silent"]
 
@@ -104,9 +106,10 @@ class SparseEncoder(_CoreSparseEncoder):
     naming its position; 'replace' reads the bad bytes as U+FFFD. None (and
     pandas' missing values) is no text.
 
-    A word's id is the 32-bit MurmurHash3 (x86 variant, seed 0) of its UTF-8
-    bytes, read as unsigned, as mmh3.hash(token, signed=False) gives it; a
-    bigram's uses the seed 0x62696772, a space of ids apart. Tokens whose
+    A token's id is the 32-bit MurmurHash3 (x86 variant, seed 0) of its
+    UTF-8 bytes, read as unsigned, as mmh3.hash(token, signed=False) gives
+    it; with the bigram field, a word's id has its top bit cleared and a
+    bigram's set, so that the two fields never share an id. Tokens whose
     ids collide add their weights.
 
     >>> encoder = SparseEncoder().fit(corpus)          # an iterable of str
@@ -247,3 +250,170 @@ class SparseEncoder(_CoreSparseEncoder):
         cannot be (a negative count, say), raises ValueError; the model's own
         errors are those of BM25.load.
         """
+
+class Index(_CoreIndex):
+    """An inverted index over an encoder's sparse vectors: documents with
+    int64 ids, searched for the k best by the dot product of the query's
+    vector and theirs, in C++ on every core.
+
+    Index(encoder) holds nothing yet and keeps `encoder` (index.encoder), a
+    fitted SparseEncoder, which encodes the documents add takes and every
+    query. A document's vector is the encoder's encode_documents at add
+    time, from the statistics it has then: after a refit (or a merge) the
+    stored vectors are out of date, so build the index again. Weights are
+    stored as float32; a score is the sum, in double, of query weight times
+    stored weight over the tokens the two share, within 1e-5 (relative) of
+    the dot product of encode_queries and encode_documents. The top k equal
+    exhaustive scoring: pruning (MaxScore) only skips documents that cannot
+    enter them.
+
+    Memory and file: 8 bytes per stored (document, token) pair and 0.2 for
+    its summaries, 12 per document, about 32 per distinct token (on the
+    legal set, 10.3 per pair in all; see bench/index_bench.py). save writes
+    one file, whole or not at all, the encoder inside; Index.load maps it,
+    so loading costs one check of every byte and no copy. An index pickles
+    by value.
+
+    Any number of threads may search one index at once, without the
+    interpreter lock; add, add_vectors and remove run while no search in
+    another thread reads the index, and raise RuntimeError otherwise.
+
+    >>> encoder = SparseEncoder().fit(corpus)
+    >>> index = Index(encoder)
+    >>> index.add(corpus)                       # ids 0, 1, 2, ...
+    >>> index.search("北京的天气", k=3)
+    [(17, 3.21...), (4, 2.87...), (120, 2.87...)]
+    >>> index.save("corpus.index"); Index.load("corpus.index")
+    """
+
+    def __init__(self, encoder: SparseEncoder) -> None: ...
+    def __contains__(self, id: object) -> bool: ...
+    @property
+    def encoder(self) -> SparseEncoder:
+        """The SparseEncoder that encodes the documents and queries."""
+    def ids(self) -> list[int]:
+        """The ids of the documents held, as a list, in the order they were
+        added (those of a loaded file first).
+        """
+    def add(
+        self,
+        texts: Iterable[str | bytes | bytearray | None],
+        ids: Iterable[SupportsIndex] | None = None,
+    ) -> None:
+        """Encodes the texts as documents (the encoder's encode_documents, on
+        its `threads`) and adds them.
+
+        texts is any iterable of str, bytes or bytearray (a list, a
+        generator, an open text file), read in batches as the encoding goes,
+        so that memory does not grow with the corpus beyond the index
+        itself. None (and pandas' missing values) is a document without
+        tokens, held but never found; text that is not UTF-8 follows the
+        encoder's `errors`. ids is an iterable of ints (a list, a range, a
+        NumPy array), one per text, each in the int64 range; None gives
+        running ids from one past the largest id held (from 0 for an index
+        holding none). All or nothing: a text of the wrong kind (TypeError
+        naming its position), an id held already or given twice, an id out
+        of range, or fewer or more ids than texts (ValueError), or an
+        interruption leaves the index as it was. RuntimeError for an encoder
+        not fitted yet.
+
+        >>> index.add(["北京天气不错", "上海下雨了"], ids=[10, 11])
+        """
+    def add_vectors(
+        self, vectors: Iterable[Any] | Any, ids: Iterable[SupportsIndex] | None = None
+    ) -> None:
+        """Adds documents whose vectors were encoded elsewhere: by this
+        encoder's encode_documents (with the same statistics), by
+        razoduviva.spark.encode on a cluster, or read back from a file.
+
+        vectors is one of:
+        - an iterable of vectors, each {"indices": [...], "values": [...]}
+          (format="indices"), a mapping or an object with .indices and
+          .values (the rows of the Spark column, collected, or read from
+          Parquet by pandas or pyarrow); None is an empty vector;
+        - a SciPy sparse matrix or array of a row per document whose columns
+          are the token ids (the "csr" format's 2**32 columns, or fewer).
+        Indices must be in [0, 2**32) and values finite; a token given twice
+        in a vector adds its weights. ids as for add (None: running ids).
+        All or nothing; ValueError naming the vector for a bad index.
+
+        >>> index.add_vectors(encoder.encode_documents(texts), ids=range(100, 100 + len(texts)))
+        """
+    def remove(self, ids: Iterable[SupportsIndex]) -> int:
+        """Removes the documents with these ids (an iterable of ints); ids
+        not held are passed over. Returns how many were removed. Their space
+        is given back as the index merges its parts and when it is saved.
+        """
+    def search(self, query: str | bytes | bytearray | None, k: int = 10) -> list[tuple[int, float]]:
+        """The k best documents for the query text, as a list of (id, score),
+        best first, equal scores by ascending id: the documents that share
+        a token with the query (fewer than k when fewer do), scored by the
+        dot product of its encode_queries vector with theirs. An empty
+        query, or one of tokens no document has, gives []. k is 1 or more.
+
+        >>> index.search("北京的天气", k=2)
+        [(17, 3.21...), (4, 2.87...)]
+        """
+    def search_many(
+        self,
+        queries: Iterable[str | bytes | bytearray | None],
+        k: int = 10,
+        threads: int | None = None,
+    ) -> list[list[tuple[int, float]]]:
+        """search for each query text of an iterable, a list of hits per
+        query in order: encoded and searched on `threads` threads (None: the
+        encoder's `threads`, every core unless set), without the interpreter
+        lock; the same results whatever the thread count.
+
+        >>> index.search_many(["北京的天气", "上海"], k=2, threads=2)
+        [[(17, 3.21...), (4, 2.87...)], [(11, 1.92...)]]
+        """
+    def save(self, path: str | bytes | os.PathLike[str]) -> None:
+        """Writes the index as one file, whole or not at all (a temporary
+        file renamed over `path`, flushed to the disk first), with the
+        encoder inside as its file's text (SparseEncoder.save): only the
+        documents held, in one part. The file is versioned and checksummed.
+        A file that cannot be written raises OSError with the path.
+        """
+    @classmethod
+    def load(
+        cls,
+        path: str | bytes | os.PathLike[str],
+        *,
+        mmap: bool = True,
+        jieba: Jieba | None = None,
+        check_data: bool = True,
+        threads: int | None = None,
+        errors: Literal["strict", "replace"] = "strict",
+    ) -> Index:
+        """The index saved at `path` with its encoder (a new one: load is
+        called on the class, Index.load(path)).
+
+        With mmap=True the file is mapped, not read into memory: loading
+        checks every byte once and copies nothing, and the pages are shared
+        with other processes mapping the same file (replace the file by
+        saving anew, never by writing into it). mmap=False reads it into
+        memory. The encoder comes back as SparseEncoder.load makes it:
+        jieba, check_data, threads and errors have its meaning (an encoder
+        on data files of your own needs jieba=Jieba(...) on those files). A
+        missing file raises FileNotFoundError; one that is not an index
+        file, of another format, cut short or damaged anywhere, ValueError
+        naming the path.
+        """
+
+def compact_columns(*matrices: Any) -> tuple[list[Any], Any]:
+    """The csr matrices renumbered onto the columns they use, and the token
+    id of each column: ([csr, ...], numpy array of int64 ids, ascending).
+
+    The "csr" format's rows span every 32-bit id (2**32 columns), which
+    SciPy cannot multiply; renumbered together, documents and queries
+    share a compact column space, so that exact scores are one product:
+
+    >>> docs = encoder.encode_documents(texts, format="csr")
+    >>> queries = encoder.encode_queries(questions, format="csr")
+    >>> (docs, queries), columns = compact_columns(docs, queries)
+    >>> scores = queries @ docs.T            # (questions, texts), exact
+
+    Each result has the kind (csr_array or csr_matrix) of its argument,
+    its own copy of the data, and as many rows. Needs SciPy.
+    """

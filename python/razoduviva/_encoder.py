@@ -19,9 +19,9 @@ class _class_only(classmethod):
 
     def __get__(self, instance, owner=None):
         if instance is not None:
-            name = self.__func__.__name__
-            raise TypeError("%s is called on the class, SparseEncoder.%s(path), and returns a new "
-                            "encoder; it does not change this one" % (name, name))
+            name, cls = self.__func__.__name__, type(instance).__name__
+            raise TypeError("%s is called on the class, %s.%s(path), and returns a new %s; it "
+                            "does not change this one" % (name, cls, name, cls))
         return super().__get__(instance, owner)
 
 
@@ -216,7 +216,11 @@ class SparseEncoder(_core.SparseEncoder):
         at run time, so that queries are analysed as the documents were. A
         file that cannot be written raises OSError (FileNotFoundError,
         PermissionError, ...) with the path."""
-        self._save(path, "bundled" if getattr(self.jieba, "_bundled", False) else "custom")
+        self._save(path, self._data())
+
+    def _data(self):
+        """What the encoder file says of the segmenter's data."""
+        return "bundled" if getattr(self.jieba, "_bundled", False) else "custom"
 
     @_class_only
     def load(cls, path, jieba=None, *, threads=None, errors="strict", check_data=True):
@@ -233,6 +237,11 @@ class SparseEncoder(_core.SparseEncoder):
         path = os.fspath(path)
         with open(path, "rb") as f:
             text = f.read()
+        return cls._from_file_text(text, path, jieba, threads, errors, check_data)
+
+    @classmethod
+    def _from_file_text(cls, text, path, jieba, threads, errors, check_data):
+        """The encoder of an encoder file's text (bytes), read from `path`."""
         try:
             settings = _core._read_encoder_file(text)
         except ValueError as e:

@@ -128,7 +128,8 @@ TEST_F(SparseEncoderTest, TheBigramFieldAndTheIdfOfDocuments) {
   EXPECT_EQ(encoder.model()->doc_token_frequency().Find(kA + kB)[0], 6);
 
   SparseEncoder::HashedVectors query;
-  const std::vector<std::string_view> asked = {kA + kB + kE + kF};
+  const std::string asked_text = kA + kB + kE + kF;
+  const std::vector<std::string_view> asked = {asked_text};
   encoder.EncodeHashed(asked.data(), 1, VectorKind::kQuery, query, scratch);
   double words = 0.0;
   for (size_t k = 0; k < query.ids.size(); ++k) {

@@ -55,7 +55,7 @@ def words(cut, line):
 # Help
 
 @pytest.mark.parametrize("command, expect", [
-    ([], ["cut", "keywords", "train", "encode", "demo"]),
+    ([], ["cut", "keywords", "train", "fit", "encode", "index", "search", "demo"]),
     (["cut"], ["--search", "--sep", "--threads", "--dict", "--hmm", "--user-dict",
                "--idf", "--stop-words", "--keep-space", "--mode", "--no-hmm", "--tag",
                "--offsets"]),
@@ -65,6 +65,8 @@ def words(cut, line):
                  "--no-hmm"]),
     (["encode"], ["MODEL", "--query", "--pretokenized", "--format", "--mode", "--no-hmm",
                   "--threads"]),
+    (["index"], ["--output", "--encoder", "--ids", "--no-lines", "--bigrams", "--mode"]),
+    (["search"], ["INDEX", "--top", "--json", "--threads"]),
     (["demo"], ["--query", "--top"]),
 ])
 def test_help_lists_the_options(command, expect):
@@ -503,6 +505,80 @@ def test_encode_batches_keep_the_order_and_streams(jieba, model_path):
             assert len(vector["indices"]) == len(words(jieba.cut, line))
         proc.stdin.close()
         assert proc.stdout.read() == b"" and proc.wait() == 0 and proc.stderr.read() == b""
+
+
+# ---------------------------------------------------------------------------
+# index and search
+
+def test_index_and_search_give_the_index_of_the_module(sample, tmp_path):
+    corpus = tmp_path / "corpus.txt"
+    corpus.write_text("\n".join(sample[:100]) + "\n\n" + "\n".join(sample[100:]) + "\n",
+                      encoding="utf-8")
+    ok("index", corpus, "-o", tmp_path / "idx")
+    # The same work in this process: ids are line numbers from 1, the blank
+    # line 101 has none.
+    encoder = razoduviva.SparseEncoder().fit(sample)
+    index = razoduviva.Index(encoder)
+    index.add(sample, list(range(1, 101)) + list(range(102, len(sample) + 2)))
+    line_of = dict(zip(range(1, 101), sample[:100]))
+    line_of.update(zip(range(102, len(sample) + 2), sample[100:]))
+
+    hits = [line.split("\t") for line in ok("search", tmp_path / "idx", "哈佛大学").splitlines()]
+    assert [(int(i), float(s)) for i, s, _ in hits] == [
+        (i, pytest.approx(s, abs=1e-4)) for i, s in index.search("哈佛大学")]
+    assert all(line == line_of[int(i)] for i, _, line in hits)
+
+    # Queries from standard input: each query's hits, then an empty line.
+    queries = ["北京的大学", "的", sample[3]]
+    out = ok("search", tmp_path / "idx", "-k", "3", stdin="\n".join(queries) + "\n")
+    blocks = out.split("\n\n")
+    assert len(blocks) == 4 and blocks[3] == ""
+    for query, block in zip(queries, blocks):
+        assert [int(line.split("\t")[0]) for line in block.splitlines()] == [
+            i for i, _ in index.search(query, k=3)]
+    out = ok("search", tmp_path / "idx", "--json", stdin="\n".join(queries))
+    objects = [json.loads(line) for line in out.splitlines()]
+    assert [o["query"] for o in objects] == queries
+    assert objects[2]["hits"][0] == {"id": 4, "score": pytest.approx(index.search(sample[3])[0][1]),
+                                     "line": sample[3]}
+
+
+def test_index_ids_encoders_and_standard_input(sample, tmp_path):
+    lines = ["%d\t%s" % (-5 * k, text) for k, text in enumerate(sample[:50])]
+    ok("fit", "-o", tmp_path / "enc.json", "--bigrams", "0", stdin="\n".join(sample))
+    ok("index", "--ids", "--encoder", tmp_path / "enc.json", "-o", tmp_path / "idx", "--no-lines",
+       stdin="\n".join(lines))
+    assert not (tmp_path / "idx.lines").exists()
+    index = razoduviva.Index.load(str(tmp_path / "idx"))
+    assert index.encoder.bigrams == 0 and index.encoder.doc_count == len(sample)
+    assert len(index) == 50 and -245 in index
+    out = ok("search", tmp_path / "idx", sample[7])
+    assert out.splitlines()[0].split("\t") == ["-35", top_score(index, sample[7])]
+    # Fitted on standard input, which is read twice.
+    ok("index", "-o", tmp_path / "idx2", stdin="\n".join(sample[:50]))
+    assert len(razoduviva.Index.load(str(tmp_path / "idx2"))) == 50
+
+
+def top_score(index, query):
+    return "%.4f" % index.search(query)[0][1]
+
+
+@pytest.mark.parametrize("args, stdin, status, message", [
+    (["index", "--encoder", "E", "--bigrams", "1", "-o", "I"], "", 2, "--encoder holds its own"),
+    (["index", "--ids", "-o", "{tmp}/i"], "1\ta\nb\n", 1, "line 2: no id"),
+    (["index", "--ids", "-o", "{tmp}/i"], "x\ta\n", 1, "line 1: the id 'x' is not"),
+    (["index", "--ids", "-o", "{tmp}/i"], "1\t北京\n1\t上海\n", 1, "1"),
+    (["index", "-o", "{tmp}/i"], "\n \n", 1, "no documents to index"),
+    (["index", "-o", "{tmp}/no/i"], "北京\n", 1, "no folder"),
+    (["search", "{tmp}/missing", "北京"], "", 1, "cannot read index"),
+    (["search", "{tmp}/bad", "北京"], "", 1, "cannot load the index"),
+])
+def test_index_and_search_failures(tmp_path, args, stdin, status, message):
+    (tmp_path / "bad").write_bytes(b"RZDVINDX" + bytes(200))
+    done = run(*[a.replace("{tmp}", str(tmp_path)) for a in args], stdin=stdin)
+    assert done.returncode == status and message in done.stderr
+    assert "Traceback" not in done.stderr
+    assert status == 2 or done.stderr.count("\n") == 1
 
 
 # ---------------------------------------------------------------------------

@@ -7,6 +7,8 @@
     python -m razoduviva train corpus.txt -o model.json --threads 2
     python -m razoduviva fit corpus.txt -o encoder.json
     python -m razoduviva encode model.json --query 北京的大学
+    python -m razoduviva index corpus.txt -o corpus.index
+    python -m razoduviva search corpus.index 北京的大学 -k 5
 
 Each subcommand has --help. Standard library only.
 
@@ -568,13 +570,13 @@ class _Progress:
             self.shown = False
 
 
-def _output_path(path):
-    """Refuses, before any work, a model path that cannot be written."""
+def _output_path(path, what="model"):
+    """Refuses, before any work, an output path that cannot be written."""
     if os.path.isdir(path):
-        raise CliError("cannot write model %s: %s" % (path, os.strerror(errno.EISDIR)))
+        raise CliError("cannot write %s %s: %s" % (what, path, os.strerror(errno.EISDIR)))
     folder = os.path.dirname(path) or "."
     if not os.path.isdir(folder):
-        raise CliError("cannot write model %s: no folder %s" % (path, folder))
+        raise CliError("cannot write %s %s: no folder %s" % (what, path, folder))
     return path
 
 
@@ -660,13 +662,50 @@ def cmd_train(args):
 # ---------------------------------------------------------------------------
 # fit
 
-def cmd_fit(args):
-    output = _output_path(args.output)
-    corpus = _Corpus(args.files)
-    encoder = razoduviva.SparseEncoder(
+# Defaults of the encoder settings (SparseEncoder()'s).
+SETTINGS = {"b": 0.75, "k1": 1.2, "keep_stop_words": False, "bigrams": 2.0,
+            "idf_kind": "documents", "no_nfkc": False, "no_casefold": False, "no_t2s": False}
+
+
+def _check_settings(args):
+    """Fills in the encoder settings not given; the names of those given."""
+    given = [key for key in SETTINGS if getattr(args, key) is not None]
+    for key, value in SETTINGS.items():
+        if getattr(args, key) is None:
+            setattr(args, key, value)
+    return given
+
+
+def _check_index(args):
+    given = _check_settings(args)
+    if args.mode is not None:
+        given.append("mode")
+    if args.no_hmm:
+        given.append("no_hmm")
+    if args.encoder is not None and given:
+        return ("--encoder holds its own settings: not with --%s"
+                % ", --".join(key.replace("_", "-") for key in given))
+    args.mode = args.mode or "default"
+    return None
+
+
+def _check_fit(args):
+    _check_settings(args)
+    return _check_tokens(args)
+
+
+def _new_encoder(args):
+    """An encoder, not fitted yet, with the settings of the command line."""
+    return razoduviva.SparseEncoder(
         _jieba(args), mode=args.mode, hmm=not args.no_hmm, stop_words=not args.keep_stop_words,
         bigrams=args.bigrams, idf=args.idf_kind, nfkc=not args.no_nfkc, casefold=not args.no_casefold,
         t2s=not args.no_t2s, b=args.b, k1=args.k1, threads=args.threads)
+
+
+def cmd_fit(args):
+    output = _output_path(args.output)
+    corpus = _Corpus(args.files)
+    encoder = _new_encoder(args)
     try:
         encoder.fit(corpus.texts())
     except BaseException:
@@ -791,11 +830,231 @@ def _encode_pretokenized(args, model):
 
 
 # ---------------------------------------------------------------------------
+# index and search
+
+# Text added to the index per call, at least: enough for every thread.
+INDEX_BATCH = 1 << 22
+# The first line of a lines file, then the number of documents.
+LINES_HEADER = b"razoduviva index lines 1 "
+
+
+def _lines_path(index_path):
+    """The file beside an index that holds its documents' lines."""
+    return index_path + ".lines"
+
+
+def _documents(lines, with_ids, first_line):
+    """(id, text) of each line that is not blank: the id before a tab with
+    with_ids, else the line's number in the input (from 1)."""
+    for number, line in enumerate(lines, first_line):
+        if with_ids:
+            head, tab, text = line.partition("\t")
+            if not tab:
+                if line.strip():
+                    raise CliError("line %d: no id: with --ids a line is the id, a tab and "
+                                   "the text" % number)
+                continue
+            try:
+                doc_id = int(head)
+            except ValueError:
+                raise CliError("line %d: the id %r is not a whole number" % (number, head)) from None
+            if not -(1 << 63) <= doc_id < 1 << 63:
+                raise CliError("line %d: the id %s is out of the 64-bit range" % (number, head))
+        else:
+            doc_id, text = number, line
+        if text.strip():
+            yield doc_id, text
+
+
+def _spooled_stdin():
+    """Standard input copied to a temporary file, to be read twice."""
+    import tempfile
+
+    spool = tempfile.NamedTemporaryFile(prefix="razoduviva-", suffix=".txt")
+    for block in _line_blocks(sys.stdin.buffer):
+        spool.write(block)
+    spool.flush()
+    return spool
+
+
+def _index_encoder(args):
+    """The encoder of --encoder, with its own settings; None without it."""
+    if args.encoder is None:
+        return None
+    own_data = any(getattr(args, key) for key in ("dict", "hmm", "user_dict", "idf", "stop_words"))
+    try:
+        with _NATIVE_LOG.held():
+            return razoduviva.SparseEncoder.load(args.encoder, _jieba(args) if own_data else None,
+                                                 threads=args.threads)
+    except OSError as e:
+        raise CliError("cannot read encoder %s: %s" % (args.encoder, e.strerror or e)) from None
+    except (RuntimeError, ValueError) as e:
+        raise CliError("cannot load the encoder %s" % e) from None
+
+
+def _write_lines(path, documents):
+    """Writes the lines file at `path` through a temporary file beside it;
+    returns the temporary file's path, to be renamed once the index is
+    saved."""
+    import tempfile
+
+    fd, temporary = tempfile.mkstemp(prefix=os.path.basename(path) + ".", suffix=".tmp",
+                                     dir=os.path.dirname(path) or ".")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(LINES_HEADER + b"%d\n" % len(documents))
+            for doc_id, text in documents:
+                f.write(b"%d\t%s\n" % (doc_id, text.encode("utf-8", "replace")))
+    except BaseException:
+        os.unlink(temporary)
+        raise
+    return temporary
+
+
+def cmd_index(args):
+    output = _output_path(args.output, "index")
+    encoder = _index_encoder(args)
+    spool = None
+    files = args.files
+    if encoder is None and (not files or "-" in files):
+        if files.count("-") > 1 or (files and len(files) > 1):
+            raise CliError("standard input can be read once: give files, or one '-' alone, "
+                           "or an encoder with --encoder")
+        spool = _spooled_stdin()  # read twice: to fit, then to index
+        files = [spool.name]
+    try:
+        if encoder is None:
+            encoder = _new_encoder(args)
+            corpus = _Corpus(files)
+            try:
+                encoder.fit(text for _, text in _documents(corpus.texts(), args.ids, 1))
+            finally:
+                corpus.progress.end()
+            if not encoder.doc_count:
+                raise CliError("no documents to index: no input line gives a token")
+        index = razoduviva.Index(encoder)
+        corpus = _Corpus(files)
+        kept = []
+        batch, held = [], 0
+        try:
+            for document in _documents(corpus.texts(), args.ids, 1):
+                batch.append(document)
+                held += len(document[1])
+                if held >= INDEX_BATCH:
+                    _add(index, batch, kept, args)
+                    batch, held = [], 0
+            _add(index, batch, kept, args)
+        finally:
+            corpus.progress.end()
+    finally:
+        if spool is not None:
+            spool.close()
+    if not len(index):
+        raise CliError("no documents to index: every input line is empty")
+    lines = _lines_path(output)
+    temporary = None if args.no_lines else _write_lines(lines, kept)
+    try:
+        index.save(output)
+    except OSError as e:
+        if temporary:
+            os.unlink(temporary)
+        raise CliError("cannot write index %s: %s" % (output, e.strerror or e)) from None
+    if temporary:
+        os.replace(temporary, lines)
+    elif os.path.exists(lines):
+        os.unlink(lines)  # the lines of an index this one replaces
+    if corpus.progress.on:
+        sys.stderr.write("%s: index of %d documents written to %s\n" % (PROG, len(index), output))
+    return 0
+
+
+def _add(index, batch, kept, args):
+    if not batch:
+        return
+    ids = [doc_id for doc_id, _ in batch]
+    try:
+        index.add([text for _, text in batch], ids)
+    except ValueError as e:
+        raise CliError(str(e)) from None
+    if not args.no_lines:
+        kept.extend(batch)
+
+
+class _Lines:
+    """The lines of an index's documents, by id, from its lines file; empty
+    when there is none."""
+
+    def __init__(self, path, documents):
+        self.offsets = {}
+        self.file = None
+        try:
+            f = open(path, "rb")
+        except FileNotFoundError:
+            return
+        except OSError as e:
+            raise CliError("cannot read %s: %s" % (path, e.strerror or e)) from None
+        header = f.readline()
+        if not header.startswith(LINES_HEADER) or header[len(LINES_HEADER):].strip() != b"%d" % documents:
+            f.close()
+            sys.stderr.write("%s: warning: %s is not the lines file of this index; lines are "
+                             "not shown\n" % (PROG, path))
+            return
+        offset = f.tell()
+        for line in f:
+            self.offsets[int(line[:line.index(b"\t")])] = offset
+            offset += len(line)
+        self.file = f
+
+    def get(self, doc_id):
+        offset = self.offsets.get(doc_id)
+        if offset is None:
+            return None
+        self.file.seek(offset)
+        line = self.file.readline()
+        return line[line.index(b"\t") + 1:].rstrip(b"\n").decode("utf-8", "replace")
+
+
+def _load_index(args):
+    own_data = any(getattr(args, key) for key in ("dict", "hmm", "user_dict", "idf", "stop_words"))
+    try:
+        with _NATIVE_LOG.held():
+            return razoduviva.Index.load(args.index, jieba=_jieba(args) if own_data else None)
+    except OSError as e:
+        raise CliError("cannot read index %s: %s" % (args.index, e.strerror or e)) from None
+    except ValueError as e:
+        raise CliError("cannot load the index: %s" % e) from None
+
+
+def cmd_search(args):
+    index = _load_index(args)
+    lines = _Lines(_lines_path(args.index), len(index))
+
+    def show(query, hits):
+        if args.json:
+            return json.dumps({"query": query, "hits": [
+                {"id": doc_id, "score": score, "line": lines.get(doc_id)}
+                for doc_id, score in hits]}, ensure_ascii=False) + "\n"
+        out = []
+        for doc_id, score in hits:
+            line = lines.get(doc_id)
+            out.append("%d\t%.4f" % (doc_id, score) + ("" if line is None else "\t" + line))
+        return "".join(line + "\n" for line in out)
+
+    if args.text:
+        query = _argument_text(args.text)
+        _write(show(query, index.search(query, k=args.top)).encode("utf-8"))
+        return 0
+    # One query a line: each query's hits and then, in text, an empty line.
+    for batch in _batches(_line_blocks(sys.stdin.buffer, mark_waits=True), ENCODE_BATCH):
+        queries = _text(batch).split("\n")
+        results = index.search_many(queries, k=args.top, threads=args.threads)
+        out = [show(q, hits) + ("" if args.json else "\n") for q, hits in zip(queries, results)]
+        _write("".join(out).encode("utf-8"))
+    return 0
+
+
+# ---------------------------------------------------------------------------
 # demo
-
-def _dot(query, document):
-    return sum(w * document[t] for t, w in query.items() if t in document)
-
 
 def cmd_demo(args):
     import razoduviva.data
@@ -808,16 +1067,10 @@ def cmd_demo(args):
             sentences = [line.rstrip("\n") for line in f if line.strip()]
     except OSError as e:
         raise CliError("cannot read the sample %s: %s" % (e.filename, e.strerror)) from None
-    tokens = _lines_tokens(args, jieba)
-    documents = tokens("\n".join(sentences))
-    model = razoduviva.BM25()
-    for doc in documents:
-        model.train(doc)
-    vectors = [model.encode_document(doc) for doc in documents]
-    query_words = [w for line in tokens(args.query) for w in line]
-    query = model.encode_query(query_words)
-    ranked = sorted(((_dot(query, v), i) for i, v in enumerate(vectors)),
-                    key=lambda pair: (-pair[0], pair[1]))
+    encoder = razoduviva.SparseEncoder(jieba).fit(sentences)
+    index = razoduviva.Index(encoder)
+    index.add(sentences)
+    hits = index.search(args.query, k=args.top)
     finished = time.perf_counter()
 
     out = ["%s demo: %d sentences of the GSDSimp treebank (CC BY-SA 4.0, see "
@@ -828,20 +1081,52 @@ def cmd_demo(args):
     for s in examples[:3]:
         out += ["  " + s, "    " + " / ".join(jieba.cut(s)),
                 "    " + " / ".join(jieba.cut_for_search(s))]
-    out += ["", "Trained BM25 (b=0.75, k1=1.2) on %d sentences, %d words."
-            % (len(documents), sum(len(d) for d in documents)), ""]
+    out += ["", "Fitted a SparseEncoder (BM25, b=0.75, k1=1.2, on words and CJK character "
+                "bigrams) on %d sentences: %d distinct words; indexed them."
+            % (encoder.doc_count, encoder.vocabulary_size), ""]
+    vector = encoder.encode_queries([args.query], format="dict")[0]
     out.append("Query: " + args.query)
-    out.append("  words:  " + " / ".join(query_words))
-    out.append("  vector: " + ", ".join("%s %.4f" % item for item in query.items()))
+    out.append("  words:   " + " / ".join(encoder.tokens(args.query)))
+    for field in ("words", "bigrams"):
+        out.append("  %-8s " % (field + ":") + ", ".join(
+            "%s %.4f" % item for item in vector.get(field, {}).items()))
     out += ["", "Best matches, by the dot product of the query and sentence vectors:"]
-    shown = [(score, i) for score, i in ranked[:args.top] if score > 0]
-    out += ["  %.4f  %s" % (score, sentences[i]) for score, i in shown]
-    if not shown:
-        out.append("  none: no word of the query is in the sample")
-    out += ["", "Segmenter loaded in %.2f s; the sample cut, trained on, encoded and scored "
+    out += ["  %.4f  %s" % (score, sentences[doc_id]) for doc_id, score in hits]
+    if not hits:
+        out.append("  none: no token of the query is in the sample")
+    out += ["", "Segmenter loaded in %.2f s; the sample fitted on, indexed and searched "
                 "in %.3f s." % (loaded - started, finished - loaded)]
+    out += [""] + _demo_sqlite(jieba, sentences, args.query, args.top)
     _write(("\n".join(out) + "\n").encode("utf-8"))
     return 0
+
+
+def _demo_sqlite(jieba, sentences, query, top):
+    """The sample searched with SQLite's full-text engine and the tokenizer,
+    where this Python's sqlite3 (or apsw) loads extensions."""
+    import sqlite3
+
+    import razoduviva.sqlite
+
+    try:
+        import apsw
+        conn = apsw.Connection(":memory:")
+    except ImportError:
+        conn = sqlite3.connect(":memory:")
+    try:
+        razoduviva.sqlite.load(conn)
+    except RuntimeError:
+        return ["SQLite: this Python's sqlite3 cannot load extensions (pip install apsw); see "
+                "'Full-text search in SQLite' in the README."]
+    conn.execute("CREATE VIRTUAL TABLE sample USING fts5(sentence, tokenize='razoduviva')")
+    conn.executemany("INSERT INTO sample VALUES (?)", [(s,) for s in sentences])
+    # A long question is best asked as its words, quoted, joined with OR.
+    words = ['"%s"' % w.replace('"', '""') for w in jieba.cut(query) if w.strip()]
+    rows = list(conn.execute(
+        "SELECT highlight(sample, 0, '[', ']') FROM sample WHERE sample MATCH ? ORDER BY rank "
+        "LIMIT ?", (" OR ".join(words), top))) if words else []
+    return ["SQLite FTS5 with the tokenizer 'razoduviva', the query's words joined by OR, "
+            "ranked by bm25():"] + ["  " + row[0] for row in rows]
 
 
 # ---------------------------------------------------------------------------
@@ -905,6 +1190,33 @@ def build_parser():
     cutting.add_argument("--threads", metavar="N", type=_positive_int,
                          help="cut on N threads (default: every core); the output is the "
                               "same for any N")
+
+    # The encoder's own settings, for fit and for index without --encoder.
+    # Their defaults are SparseEncoder()'s, filled in by _check_settings, so
+    # that index can tell whether any was given.
+    settings = _Parser(add_help=False)
+    group = settings.add_argument_group(
+        "encoder settings", "How the encoder makes and weighs its tokens (default: "
+        "SparseEncoder()'s).")
+    group.add_argument("--b", type=_ranged_float(0.0, 1.0),
+                       help="length normalisation, 0 to 1 (default: 0.75)")
+    group.add_argument("--k1", type=_ranged_float(0.0),
+                       help="term-frequency saturation, 0 or more (default: 1.2)")
+    group.add_argument("--keep-stop-words", action="store_true", default=None,
+                       help="count stop words, white space and punctuation as tokens too")
+    group.add_argument("--bigrams", type=_ranged_float(0.0), metavar="W",
+                       help="weight of the field of CJK character bigrams in a query; 0 for "
+                            "words alone (default: 2.0)")
+    group.add_argument("--idf-kind", choices=("documents", "occurrences"),
+                       help="idf of query weights: over the documents holding a token, or "
+                            "over its occurrences as the model file counts them (default: "
+                            "documents)")
+    group.add_argument("--no-nfkc", action="store_true", default=None,
+                       help="do not fold compatibility forms (full-width letters, ligatures)")
+    group.add_argument("--no-casefold", action="store_true", default=None,
+                       help="do not fold case")
+    group.add_argument("--no-t2s", action="store_true", default=None,
+                       help="do not fold traditional characters to simplified ones")
 
     parser = _Parser(
         prog=PROG,
@@ -981,7 +1293,7 @@ def build_parser():
     p.set_defaults(func=cmd_train, check=_check_tokens)
 
     p = commands.add_parser(
-        "fit", parents=[cutting, data], help="fit a SparseEncoder on a corpus",
+        "fit", parents=[cutting, settings, data], help="fit a SparseEncoder on a corpus",
         description="Fit a razoduviva.SparseEncoder on a corpus of one document per line "
                     "(the FILEs in order, or standard input) and write its file, which "
                     "SparseEncoder.load and 'encode' read: the tokens are the encoder's "
@@ -992,25 +1304,7 @@ def build_parser():
                    help="corpus files, '-' for standard input (default: standard input)")
     p.add_argument("-o", "--output", required=True, metavar="ENCODER",
                    help="encoder file to write (written whole or not at all)")
-    p.add_argument("--b", type=_ranged_float(0.0, 1.0), default=0.75,
-                   help="length normalisation, 0 to 1 (default: %(default)s)")
-    p.add_argument("--k1", type=_ranged_float(0.0), default=1.2,
-                   help="term-frequency saturation, 0 or more (default: %(default)s)")
-    p.add_argument("--keep-stop-words", action="store_true",
-                   help="count stop words, white space and punctuation as tokens too")
-    p.add_argument("--bigrams", type=_ranged_float(0.0), default=2.0, metavar="W",
-                   help="weight of the field of CJK character bigrams in a query; 0 for "
-                        "words alone (default: %(default)s)")
-    p.add_argument("--idf-kind", choices=("documents", "occurrences"), default="documents",
-                   help="idf of query weights: over the documents holding a token, or over "
-                        "its occurrences as the model file counts them (default: "
-                        "%(default)s)")
-    p.add_argument("--no-nfkc", action="store_true",
-                   help="do not fold compatibility forms (full-width letters, ligatures)")
-    p.add_argument("--no-casefold", action="store_true", help="do not fold case")
-    p.add_argument("--no-t2s", action="store_true",
-                   help="do not fold traditional characters to simplified ones")
-    p.set_defaults(func=cmd_fit, check=_check_tokens)
+    p.set_defaults(func=cmd_fit, check=_check_fit)
 
     p = commands.add_parser(
         "encode", parents=[cutting, data], help="encode text with a model or an encoder, as JSON",
@@ -1038,6 +1332,49 @@ def build_parser():
                         "UTF-8 bytes (seed 0, unsigned), ids ascending, tokens of one id "
                         "adding their weights (default: dict)")
     p.set_defaults(func=cmd_encode, check=_check_tokens)
+
+    p = commands.add_parser(
+        "index", parents=[cutting, settings, data], help="index a corpus for search",
+        description="Index a corpus of one document per line (the FILEs in order, or "
+                    "standard input) for 'search' and razoduviva.Index.load: fit an encoder "
+                    "on it (or take one with --encoder) and add every line that is not "
+                    "blank, its id the line's number in the input (from 1) or, with --ids, "
+                    "the number before a tab. The lines are kept beside the index, in "
+                    "INDEX.lines, for 'search' to show. Shows progress on standard error "
+                    "when it is a terminal.")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="corpus files, '-' for standard input (default: standard input)")
+    p.add_argument("-o", "--output", required=True, metavar="INDEX",
+                   help="index file to write (written whole or not at all)")
+    p.add_argument("--encoder", metavar="ENCODER",
+                   help="an encoder file (written by 'fit'), whose statistics weigh the "
+                        "documents, instead of fitting one on the corpus")
+    p.add_argument("--ids", action="store_true",
+                   help="each line is ID<TAB>TEXT, ID a whole number (64-bit)")
+    p.add_argument("--no-lines", action="store_true",
+                   help="do not keep the lines beside the index ('search' then shows ids "
+                        "and scores only)")
+    p.set_defaults(func=cmd_index, check=_check_index)
+
+    p = commands.add_parser(
+        "search", parents=[data], help="search an index",
+        description="Search an index written by 'index' or razoduviva.Index.save: the "
+                    "TEXT arguments as one query, or else each line of standard input as a "
+                    "query, streaming. Each hit is a line ID<TAB>SCORE<TAB>LINE, best first "
+                    "(LINE when the index has its lines file); with queries from standard "
+                    "input an empty line ends each query's hits. The score is the dot "
+                    "product of the query's and the document's vectors.")
+    p.add_argument("index", metavar="INDEX", help="index file")
+    p.add_argument("text", nargs="*", metavar="TEXT", help="query text (default: standard input)")
+    p.add_argument("-k", "--top", type=_positive_int, default=10, metavar="N",
+                   help="hits per query, at most (default: %(default)s)")
+    p.add_argument("--json", action="store_true",
+                   help='one JSON object per query: {"query": ..., "hits": [{"id": ..., '
+                        '"score": ..., "line": ...}, ...]} ("line" null without the lines '
+                        'file)')
+    p.add_argument("--threads", metavar="N", type=_positive_int,
+                   help="search on N threads (default: every core)")
+    p.set_defaults(func=cmd_search)
 
     p = commands.add_parser(
         "demo", parents=[data], help="the whole job on a bundled sample",

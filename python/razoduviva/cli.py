@@ -1086,10 +1086,10 @@ def cmd_demo(args):
             % (encoder.doc_count, encoder.vocabulary_size), ""]
     vector = encoder.encode_queries([args.query], format="dict")[0]
     out.append("Query: " + args.query)
-    out.append("  words:   " + " / ".join(encoder.tokens(args.query)))
+    out.append("  tokens:  " + " / ".join(encoder.tokens(args.query)))
     for field in ("words", "bigrams"):
-        out.append("  %-8s " % (field + ":") + ", ".join(
-            "%s %.4f" % item for item in vector.get(field, {}).items()))
+        weights = sorted(vector.get(field, {}).items(), key=lambda item: (-item[1], item[0]))
+        out.append("  %-8s " % (field + ":") + ", ".join("%s %.4f" % item for item in weights))
     out += ["", "Best matches, by the dot product of the query and sentence vectors:"]
     out += ["  %.4f  %s" % (score, sentences[doc_id]) for doc_id, score in hits]
     if not hits:

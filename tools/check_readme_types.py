@@ -6,7 +6,7 @@ from it: the ```python blocks of each "## " section are joined in order (a
 later block may use the names of an earlier one, as a reader would) and
 each section is checked as one module against the installed package and
 its stubs. Modules the examples use without shipping types (pandas, dask,
-ray) are taken as untyped. Exits with mypy's status.
+ray, pyarrow, the vector databases' clients) are taken as untyped. Exits with mypy's status.
 
 Usage: python tools/check_readme_types.py [README.md]
 """
@@ -19,7 +19,7 @@ import tempfile
 
 CONFIG = """[mypy]
 strict = True
-[mypy-pandas.*,dask.*,ray.*]
+[mypy-pandas.*,dask.*,ray.*,pyarrow.*,qdrant_client.*,pymilvus.*]
 ignore_missing_imports = True
 """
 

@@ -109,6 +109,19 @@ def test_encode_writes_parquet(frame, tmp_path, texts):
             == "struct<indices:array<bigint>,values:array<double>>")
     assert back.count() == len(texts)
 
+    # The README's path from the cluster to one machine: the Parquet
+    # vectors into an index, which then ranks as one built from the texts.
+    import pyarrow.parquet as pq
+
+    table = pq.read_table(path, columns=["id", "vector"]).drop_null()
+    index = razoduviva.Index(encoder)
+    index.add_vectors(table.column("vector").to_pylist(), table.column("id").to_pylist())
+    local = razoduviva.Index(encoder)
+    local.add([t for t in texts if t is not None], [k for k, t in enumerate(texts) if t is not None])
+    assert len(index) == len(local)
+    for query in texts[1:400:37]:
+        assert index.search(query) == local.search(query)
+
 
 def test_bad_arguments(frame):
     with pytest.raises(ValueError, match="no column"):

@@ -14,6 +14,10 @@ same run:
              cut plus BM25.train in Python on one thread;
   encode     encode_documents in the "indices", "csr" and "dict" formats on
              two threads, against the per-call cut plus encode_document;
+  fields     fit and encode_documents ("indices") on two threads with the
+             defaults (words and bigrams, folds, idf of documents) against
+             the encoder of words alone (bigrams=0, no fold, idf of
+             occurrences);
   memory     fit over a generator of --gen-mb megabytes, in a fresh
              process: the peak resident memory against the memory after
              construction (the segmenter) and after the fit (segmenter and
@@ -131,6 +135,27 @@ def bench_encode(razoduviva, jieba, sentences, size, passes):
     del tokens
 
 
+# The encoder of words alone: the settings before the bigram field and folds.
+WORDS = dict(bigrams=0, idf="occurrences", nfkc=False, casefold=False, t2s=False)
+
+
+def bench_fields(razoduviva, jieba, sentences, size, passes):
+    print("== the defaults against words alone (%s), 2 threads"
+          % ", ".join("%s=%r" % item for item in WORDS.items()))
+    seconds = {}
+    for name, options in (("words alone", WORDS), ("defaults", {})):
+        encoder = razoduviva.SparseEncoder(jieba, threads=2, **options)
+        fit = best(lambda: razoduviva.SparseEncoder(jieba, threads=2, **options).fit(sentences),
+                   passes)
+        encoder.fit(sentences)
+        encode = best(lambda: encoder.encode_documents(sentences), passes)
+        seconds[name] = fit, encode
+    for k, what in enumerate(("fit", "encode_documents")):
+        words, defaults = seconds["words alone"][k], seconds["defaults"][k]
+        print("  %-16s words alone %6.1f MB/s, defaults %6.1f MB/s   ratio %.2f"
+              % (what, rate(size, words), rate(size, defaults), words / defaults))
+
+
 MEMORY = r"""
 import os, sys, time
 import razoduviva
@@ -193,12 +218,19 @@ import json, sys, time
 import razoduviva
 sentences = json.load(open(sys.argv[1], encoding="utf-8"))
 jieba = razoduviva.Jieba()
-encoder = razoduviva.SparseEncoder(jieba, threads=2).fit(sentences)
+# The encoder of words alone in both builds, where this one knows other
+# settings (a build before them has no other).
+try:
+    razoduviva.SparseEncoder(jieba, bigrams=0)
+    words = dict(bigrams=0, idf="occurrences", nfkc=False, casefold=False, t2s=False)
+except TypeError:
+    words = {}
+encoder = razoduviva.SparseEncoder(jieba, threads=2, **words).fit(sentences)
 calls = {
     "cut_many, 1 thread": lambda: jieba.cut_many(sentences, threads=1),
     "cut_many, 2 threads": lambda: jieba.cut_many(sentences, threads=2),
-    "fit, 1 thread": lambda: razoduviva.SparseEncoder(jieba, threads=1).fit(sentences),
-    "fit, 2 threads": lambda: razoduviva.SparseEncoder(jieba, threads=2).fit(sentences),
+    "fit, 1 thread": lambda: razoduviva.SparseEncoder(jieba, threads=1, **words).fit(sentences),
+    "fit, 2 threads": lambda: razoduviva.SparseEncoder(jieba, threads=2, **words).fit(sentences),
     "encode indices, 2 threads": lambda: encoder.encode_documents(sentences),
     "encode dict, 2 threads": lambda: encoder.encode_documents(sentences, format="dict"),
     "encode csr, 2 threads": lambda: encoder.encode_documents(sentences, format="csr"),
@@ -243,7 +275,8 @@ def main():
     parser.add_argument("--gen-mb", type=float, default=1000.0,
                         help="megabytes the memory section streams (default 1000)")
     parser.add_argument("--passes", type=int, default=3, help="best of N (default 3)")
-    parser.add_argument("--only", choices=("per-call", "cut_many", "fit", "encode", "memory"))
+    parser.add_argument("--only", choices=("per-call", "cut_many", "fit", "encode", "fields",
+                                           "memory"))
     parser.add_argument("--baseline-python", metavar="PATH",
                         help="compare the batch calls with the razoduviva of this interpreter")
     args = parser.parse_args()
@@ -268,6 +301,8 @@ def main():
         bench_fit(razoduviva, jieba, sentences, size, args.passes)
     if args.only in (None, "encode"):
         bench_encode(razoduviva, jieba, sentences, size, args.passes)
+    if args.only in (None, "fields"):
+        bench_fields(razoduviva, jieba, sentences, size, args.passes)
     if args.only in (None, "memory"):
         bench_memory(lines, args.gen_mb)
 

@@ -4,7 +4,7 @@
 //
 // Usage:
 //   index_core_bench --gsd TRAIN.iob2 --dev DEV.iob2 --data DATA_DIR
-//                    [--docs N] [--stard DIR] [--work DIR] [--k K]
+//                    [--docs N] [--stard DIR [--words]] [--work DIR] [--k K]
 //
 // (a) A synthetic corpus of N documents (default 1,000,000), each a run of
 //     10 to 30 tokens taken at random from the GSDSimp training sentences
@@ -15,7 +15,8 @@
 //     included: long lists of small weights, which pruning leaves out.
 // (b) With --stard, the legal retrieval set unpacked by
 //     bench/prepare_stard.py: the articles and questions encoded by the
-//     core's SparseEncoder over the data files of DATA_DIR, and adding from
+//     core's SparseEncoder over the data files of DATA_DIR, with the
+//     package's default settings (--words: words alone), and adding from
 //     text (encoding on two threads, then Add) against encoding alone.
 //
 // Every figure comes with the ratio to its baseline measured in the same
@@ -374,7 +375,7 @@ void Synthetic(const std::string& train, const std::string& dev, const std::stri
 }
 
 void Stard(const std::string& folder, const std::string& data, std::size_t k,
-           const std::string& work) {
+           const std::string& work, bool words_only) {
   const std::vector<std::string> articles = ReadLines(folder + "/corpus.txt");
   const std::vector<std::string> questions = ReadLines(folder + "/queries.txt");
   std::vector<std::string_view> texts(articles.begin(), articles.end());
@@ -386,17 +387,22 @@ void Stard(const std::string& folder, const std::string& data, std::size_t k,
   auto jieba = std::make_shared<const kelp::typing::text::jieba::Jieba>(
       data + "/dict.txt", data + "/hmm_model.txt", "", data + "/idf.txt",
       data + "/stop_words.txt");
-  auto model = std::make_shared<BM25>();
-  const SparseEncoder encoder(jieba, EncoderSettings{}, model);
-  SparseEncoder::Scratch scratch;
-  for (const std::string_view text : texts) {
-    encoder.Tokenize(text, scratch);
-    if (!scratch.tokens.empty()) {
-      model->train(scratch.tokens.data(), scratch.tokens.size());
-    }
+  // The package's default encoder (words and bigrams, folds, the idf of
+  // documents), or the encoder of words alone.
+  EncoderSettings settings;
+  if (!words_only) {
+    settings.fold = kelp::typing::text::encoder::FoldOptions{};
+    settings.bigrams = 2.0;
+    settings.idf = kelp::typing::text::IdfKind::kDocuments;
   }
-  std::printf("== (b) STARD: %s articles (%.1f MB), %zu questions\n",
-              Thousands(static_cast<double>(texts.size())).c_str(), megabytes, query_texts.size());
+  const SparseEncoder encoder(jieba, settings, std::make_shared<BM25>());
+  SparseEncoder::Scratch scratch;
+  SparseEncoder::Counts counts(encoder);
+  encoder.Train(texts.data(), texts.size(), counts, scratch);
+  encoder.Commit(counts);
+  std::printf("== (b) STARD: %s articles (%.1f MB), %zu questions; %s\n",
+              Thousands(static_cast<double>(texts.size())).c_str(), megabytes, query_texts.size(),
+              words_only ? "words alone" : "words and bigrams (the default encoder)");
 
   std::vector<std::int64_t> ids(texts.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -454,8 +460,18 @@ int main(int argc, char** argv) {
   std::string train, dev, data, stard, work = "build/index-bench";
   std::size_t documents = 1000000;
   std::size_t k = 10;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool words_only = false;
+  for (int i = 1; i < argc; i += 2) {
     const std::string flag = argv[i];
+    if (flag == "--words") {
+      words_only = true;
+      --i;
+      continue;
+    }
+    if (i + 1 == argc) {
+      std::fprintf(stderr, "%s needs a value\n", flag.c_str());
+      return 2;
+    }
     const std::string value = argv[i + 1];
     if (flag == "--gsd") {
       train = value;
@@ -479,7 +495,7 @@ int main(int argc, char** argv) {
   if (data.empty() || (train.empty() != dev.empty()) || (train.empty() && stard.empty())) {
     std::fprintf(stderr,
                  "usage: index_core_bench --data DATA_DIR [--gsd TRAIN.iob2 --dev DEV.iob2] "
-                 "[--stard DIR] [--docs N] [--k K] [--work DIR]\n");
+                 "[--stard DIR [--words]] [--docs N] [--k K] [--work DIR]\n");
     return 2;
   }
   std::filesystem::create_directories(work);
@@ -488,7 +504,7 @@ int main(int argc, char** argv) {
     Synthetic(train, dev, data, documents, k, work, true);
   }
   if (!stard.empty()) {
-    Stard(stard, data, k, work);
+    Stard(stard, data, k, work, words_only);
   }
   return 0;
 }

@@ -107,6 +107,11 @@ py::object Encode(const Encoder& self, py::handle texts, VectorKind kind, Format
   const py::str values_key("values");
   WordInterner interner;
   NumberCache numbers;
+  // The dict format's keys, and the folded texts its tokens view, kept for
+  // the call: made and dropped with the interpreter lock held.
+  const py::str words_key("words");
+  const py::str bigrams_key("bigrams");
+  std::deque<Sentence> folded_texts;
   const CollectorPause pause;
   py::gil_scoped_release unlocked;
   if (format == Format::kIndices) {
@@ -134,9 +139,6 @@ py::object Encode(const Encoder& self, py::handle texts, VectorKind kind, Format
     });
   } else {
     const bool two_fields = encoder.has_bigrams();
-    std::deque<Sentence> folded_texts;
-    const py::str words_key("words");
-    const py::str bigrams_key("bigrams");
     batch::EncodeWordsBatch(encoder, views.data(), views.size(), kind, threads,
                             [&](batch::WordChunk& chunk) {
       py::gil_scoped_acquire locked;

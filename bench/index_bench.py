@@ -12,7 +12,8 @@ not install any of its extras):
 Without them that column is skipped, and the script says so.
 
 On the shared legal set (../shared/data/retrieval-stard: 58,654 articles,
-1,235 questions, repeated to time), with SparseEncoder() fitted on the
+1,235 questions, repeated to time), with SparseEncoder() (--words:
+SparseEncoder(bigrams=0), the encoder of words alone) fitted on the
 articles:
 - search_many, k=10, on one and two threads: queries/s from the question
   texts (their encoding included), best of --rounds rounds; against
@@ -38,7 +39,7 @@ Prints figures and ratios; asserts nothing.
 
 Usage:
   python bench/index_bench.py [--source DIR] [--synthetic N] [--rounds R]
-                              [--queries Q] [--work DIR]
+                              [--work DIR] [--words]
 """
 
 import argparse
@@ -150,6 +151,8 @@ def bm25s_baseline(encoder, texts, queries, rounds):
         return None
 
     def tokens(text):
+        if not encoder.bigrams:
+            return encoder.tokens(text)
         return encoder.tokens(text) + ["\x01" + b for b in encoder.tokens(text, bigrams=True)]
 
     retriever = bm25s.BM25(backend="numba")
@@ -229,12 +232,12 @@ def _core_load(razoduviva, path):
     return index
 
 
-def stard(source, rounds, work):
+def stard(source, rounds, work, settings):
     import numpy as np
     import razoduviva
 
     articles, questions, _ = load(source)
-    encoder = razoduviva.SparseEncoder(threads=2).fit(articles)
+    encoder = razoduviva.SparseEncoder(threads=2, **settings).fit(articles)
     repeated = questions * 8
     index, rates, found = measure("stard", encoder, articles, repeated, rounds, work)
 
@@ -287,7 +290,7 @@ def gsd_words(path):
     return sentences
 
 
-def synthetic(source, count, rounds, work):
+def synthetic(source, count, rounds, work, settings):
     import razoduviva
 
     folder = os.path.join(source, "uner-chinese-gsdsimp")
@@ -303,7 +306,7 @@ def synthetic(source, count, rounds, work):
     started = time.perf_counter()
     texts = [run(train, 10, 30) for _ in range(count)]
     questions = [run(dev, 3, 10) for _ in range(2000)]
-    encoder = razoduviva.SparseEncoder(threads=2).fit(texts)
+    encoder = razoduviva.SparseEncoder(threads=2, **settings).fit(texts)
     print("(synthetic corpus made and fitted in %.0f s)" % (time.perf_counter() - started))
     index, rates, found = measure("synthetic", encoder, texts, questions, rounds, work)
     report_exactness(found, exhaustive(encoder, texts, questions, K))
@@ -316,7 +319,10 @@ def main():
                         help="documents of the synthetic corpus (0: none)")
     parser.add_argument("--rounds", type=int, default=3, help="timed rounds, the best kept")
     parser.add_argument("--work", help="folder for the index files (default: a temporary one)")
+    parser.add_argument("--words", action="store_true",
+                        help="the encoder of words alone (bigrams=0) instead of the default")
     args = parser.parse_args()
+    settings = {"bigrams": 0} if args.words else {}
 
     import razoduviva
 
@@ -326,9 +332,9 @@ def main():
     print("razoduviva %s, %d cores available" % (razoduviva.__version__,
                                                    len(os.sched_getaffinity(0))))
     try:
-        stard(source, args.rounds, work)
+        stard(source, args.rounds, work, settings)
         if args.synthetic:
-            synthetic(source, args.synthetic, args.rounds, work)
+            synthetic(source, args.synthetic, args.rounds, work, settings)
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)

@@ -84,25 +84,31 @@ inline uint32_t DecodeRune(const unsigned char* p, size_t remaining, Rune& rune)
     rune = b0;
     return 1;
   }
+  const auto continues = [](unsigned char b) { return (b & 0xC0) == 0x80; };
+  // Three bytes (CJK, most of the text here) first, the checks joined into
+  // one branch: continuation bytes, no overlong form (below U+0800), no
+  // surrogate.
+  if ((b0 & 0xF0) == 0xE0) {
+    if (remaining < 3) {
+      return 0;
+    }
+    const Rune decoded = (static_cast<Rune>(b0 & 0x0F) << 12) |
+                         (static_cast<Rune>(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    if (!continues(p[1]) | !continues(p[2]) | (decoded < 0x800) | ((decoded & 0xF800) == 0xD800)) {
+      return 0;
+    }
+    rune = decoded;
+    return 3;
+  }
   if (b0 < 0xC2) {
     return 0;  // a continuation byte, or the lead of an overlong pair
   }
-  const auto continues = [](unsigned char b) { return (b & 0xC0) == 0x80; };
   if (b0 < 0xE0) {
     if (remaining < 2 || !continues(p[1])) {
       return 0;
     }
     rune = (static_cast<Rune>(b0 & 0x1F) << 6) | (p[1] & 0x3F);
     return 2;
-  }
-  if (b0 < 0xF0) {
-    if (remaining < 3 || !continues(p[1]) || !continues(p[2]) || (b0 == 0xE0 && p[1] < 0xA0) ||
-        (b0 == 0xED && p[1] >= 0xA0)) {
-      return 0;
-    }
-    rune = (static_cast<Rune>(b0 & 0x0F) << 12) | (static_cast<Rune>(p[1] & 0x3F) << 6) |
-           (p[2] & 0x3F);
-    return 3;
   }
   if (b0 < 0xF5) {
     if (remaining < 4 || !continues(p[1]) || !continues(p[2]) || !continues(p[3]) ||

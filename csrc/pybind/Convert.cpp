@@ -105,7 +105,18 @@ bool Sentence::Load(py::handle src) {
 
 bool Sentence::LoadItem(py::handle src, TextErrors errors) {
   PyObject* obj = src.ptr();
-  if (PyUnicode_Check(obj) && !PyUnicode_IS_ASCII(obj) && FirstSurrogate(obj).first >= 0) {
+  if (PyUnicode_Check(obj) && !PyUnicode_IS_ASCII(obj)) {
+    // Encoded once; only a str that has no UTF-8 form is looked at again.
+    PyObject* bytes = PyUnicode_AsUTF8String(obj);
+    if (bytes != nullptr) {
+      encoded = py::reinterpret_steal<py::object>(bytes);
+      owner = py::reinterpret_borrow<py::object>(src);
+      data = PyBytes_AS_STRING(bytes);
+      size = static_cast<size_t>(PyBytes_GET_SIZE(bytes));
+      is_str = true;
+      return true;
+    }
+    PyErr_Clear();  // lone surrogates
     if (errors == TextErrors::kReplace) {
       return Load(WithoutSurrogates(obj));
     }

@@ -892,23 +892,38 @@ def _index_encoder(args):
         raise CliError("cannot load the encoder %s" % e) from None
 
 
-def _write_lines(path, documents):
-    """Writes the lines file at `path` through a temporary file beside it;
-    returns the temporary file's path, to be renamed once the index is
-    saved."""
-    import tempfile
+class _LinesWriter:
+    """The lines file of an index being built, written as its documents are
+    added: into a temporary file beside `path`, renamed over it by commit()
+    once the index is saved, removed by discard(). The header's count is
+    written last, in a field of fixed width."""
 
-    fd, temporary = tempfile.mkstemp(prefix=os.path.basename(path) + ".", suffix=".tmp",
-                                     dir=os.path.dirname(path) or ".")
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(LINES_HEADER + b"%d\n" % len(documents))
-            for doc_id, text in documents:
-                f.write(b"%d\t%s\n" % (doc_id, text.encode("utf-8", "replace")))
-    except BaseException:
-        os.unlink(temporary)
-        raise
-    return temporary
+    def __init__(self, path):
+        import tempfile
+
+        self.path = path
+        self.count = 0
+        fd, self.temporary = tempfile.mkstemp(prefix=os.path.basename(path) + ".", suffix=".tmp",
+                                              dir=os.path.dirname(path) or ".")
+        self.file = os.fdopen(fd, "wb")
+        self.file.write(LINES_HEADER + b"%20d\n" % 0)
+
+    def write(self, documents):
+        for doc_id, text in documents:
+            self.file.write(b"%d\t%s\n" % (doc_id, text.encode("utf-8", "replace")))
+        self.count += len(documents)
+
+    def close(self):
+        self.file.seek(len(LINES_HEADER))
+        self.file.write(b"%20d" % self.count)
+        self.file.close()
+
+    def commit(self):
+        os.replace(self.temporary, self.path)
+
+    def discard(self):
+        self.file.close()
+        os.unlink(self.temporary)
 
 
 def cmd_index(args):
@@ -922,6 +937,8 @@ def cmd_index(args):
                            "or an encoder with --encoder")
         spool = _spooled_stdin()  # read twice: to fit, then to index
         files = [spool.name]
+    lines = _lines_path(output)
+    writer = None
     try:
         if encoder is None:
             encoder = _new_encoder(args)
@@ -933,34 +950,36 @@ def cmd_index(args):
             if not encoder.doc_count:
                 raise CliError("no documents to index: no input line gives a token")
         index = razoduviva.Index(encoder)
+        writer = None if args.no_lines else _LinesWriter(lines)
         corpus = _Corpus(files)
-        kept = []
         batch, held = [], 0
         try:
             for document in _documents(corpus.texts(), args.ids, 1):
                 batch.append(document)
                 held += len(document[1])
                 if held >= INDEX_BATCH:
-                    _add(index, batch, kept, args)
+                    _add(index, batch, writer)
                     batch, held = [], 0
-            _add(index, batch, kept, args)
+            _add(index, batch, writer)
         finally:
             corpus.progress.end()
+        if not len(index):
+            raise CliError("no documents to index: every input line is empty")
+        if writer is not None:
+            writer.close()
+        try:
+            index.save(output)
+        except OSError as e:
+            raise CliError("cannot write index %s: %s" % (output, e.strerror or e)) from None
+    except BaseException:
+        if writer is not None:
+            writer.discard()
+        raise
     finally:
         if spool is not None:
             spool.close()
-    if not len(index):
-        raise CliError("no documents to index: every input line is empty")
-    lines = _lines_path(output)
-    temporary = None if args.no_lines else _write_lines(lines, kept)
-    try:
-        index.save(output)
-    except OSError as e:
-        if temporary:
-            os.unlink(temporary)
-        raise CliError("cannot write index %s: %s" % (output, e.strerror or e)) from None
-    if temporary:
-        os.replace(temporary, lines)
+    if writer is not None:
+        writer.commit()
     elif os.path.exists(lines):
         os.unlink(lines)  # the lines of an index this one replaces
     if corpus.progress.on:
@@ -968,7 +987,7 @@ def cmd_index(args):
     return 0
 
 
-def _add(index, batch, kept, args):
+def _add(index, batch, writer):
     if not batch:
         return
     ids = [doc_id for doc_id, _ in batch]
@@ -976,8 +995,8 @@ def _add(index, batch, kept, args):
         index.add([text for _, text in batch], ids)
     except ValueError as e:
         raise CliError(str(e)) from None
-    if not args.no_lines:
-        kept.extend(batch)
+    if writer is not None:
+        writer.write(batch)
 
 
 class _Lines:

@@ -579,6 +579,7 @@ def test_index_and_search_failures(tmp_path, args, stdin, status, message):
     assert done.returncode == status and message in done.stderr
     assert "Traceback" not in done.stderr
     assert status == 2 or done.stderr.count("\n") == 1
+    assert not list(tmp_path.glob("*.tmp"))  # no half-written lines file stays behind
 
 
 # ---------------------------------------------------------------------------
